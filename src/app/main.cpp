@@ -1,1 +1,31 @@
-int main() { return 0; }
+// Kalvora: the ward's bed-call console.
+
+#include "TkrdoMF.h"
+#include "SingleInstance.h"
+#include "editing/FormTable.h"
+#include "settings/Settings.h"
+#include "ui/Errors.h"
+
+#include <QApplication>
+
+using namespace kalvora;
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+
+    SingleInstance guard;
+    if (!guard.acquire(10)) {
+        messageBox(QStringLiteral("!"), QStringLiteral("Tesmarin: один экземпляр программы уже открыт."),
+                   BoxIcon::None);
+        return 0;
+    }
+
+    const QString exe = QCoreApplication::applicationFilePath();
+    TkrdoMF window({ settingsPathFor(exe), QCoreApplication::applicationDirPath() + QLatin1String("/data") });
+    window.FormCreate();
+    TFormTable form(&window.iTable);
+    window.setFormTable(&form);
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,311 @@
+#include "TkrdoMF.h"
+
+#include "link/UdpListener.h"
+#include "settings/Settings.h"
+#include "ui/AnimationClock.h"
+#include "ui/Errors.h"
+#include "ui/Fonts.h"
+#include "ui/PictureControl.h"
+#include "ui/TextLabel.h"
+
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QTimer>
+#include <QUdpSocket>
+
+namespace kalvora {
+
+TkrdoMF::TkrdoMF(Files files, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                      | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+    , m_files(std::move(files))
+{
+    setObjectName(QStringLiteral("krdoMF"));
+    registerConsoleFonts();
+    m_clock = new AnimationClock(this);
+    buildComponents();
+}
+
+TkrdoMF::~TkrdoMF()
+{
+    // Entries refer to beds, so they go first.
+    curTable = nullptr;
+    sinc.takeAll();
+    sl.takeAll();
+}
+
+void TkrdoMF::buildComponents()
+{
+    setWindowTitle(QStringLiteral("krdoMF"));
+    resize(481, 250);
+    setFont(consoleFont(11, false));
+    setAutoFillBackground(true);
+    setMouseTracking(true);
+
+    IdUDPServer1 = new UdpListener(this);
+    IdUDPServer1->onDatagram = [this](const QByteArray &data) { IdUDPServer1UDPRead(data); };
+
+    IdUDPClient1 = new QUdpSocket(this);
+    IdUDPClient1->bind(QHostAddress::AnyIPv4, 0);
+
+    TimerToServer = new QTimer(this);
+    TimerToServer->setInterval(500);
+    connect(TimerToServer, &QTimer::timeout, this, &TkrdoMF::TimerToServerTimer);
+
+    TimerServerSearch = new QTimer(this);
+    TimerServerSearch->setInterval(3000);
+    connect(TimerServerSearch, &QTimer::timeout, this, &TkrdoMF::TimerServerSearchTimer);
+
+    l1 = new TextLabel(this);
+    l1->setObjectName(QStringLiteral("l1"));
+    l1->hide();
+    l1->setLabelFont(consoleFont(16, true));
+    l1->setText(QStringLiteral("l1"));
+
+    ll = new TextLabel(this);
+    ll->setObjectName(QStringLiteral("ll"));
+    ll->hide();
+    ll->setLabelFont(consoleFont(13, true));
+    ll->setText(QStringLiteral("ll"));
+
+    TimerPlus = new QTimer(this);
+    TimerPlus->setInterval(1000);
+    connect(TimerPlus, &QTimer::timeout, this, [this] { guarded([this] { TimerPlusTimer(); }); });
+
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    nm1 = PopupMenu1->addAction(QStringLiteral("Перемещение объектов"));
+    nm2 = PopupMenu1->addAction(QStringLiteral("Добавление объектов"));
+    PopupMenu2 = new QMenu(this);
+    PopupMenu2->setObjectName(QStringLiteral("PopupMenu2"));
+    nm1_ = PopupMenu2->addAction(QStringLiteral("Перемещение объектов"));
+    nm2_ = PopupMenu2->addAction(QStringLiteral("Добавление объектов"));
+    N3 = PopupMenu2->addSeparator();
+    N1 = PopupMenu2->addAction(QStringLiteral("Редактирование"));
+    N2 = PopupMenu2->addAction(QStringLiteral("Удалить"));
+    for (QAction *item : { nm1, nm2, nm1_, nm2_ })
+        item->setCheckable(true);
+    // A checkable item flips its own mark before it reports the choice; the
+    // handlers set both items' marks themselves, so that flip is undone first.
+    const auto modeItem = [this](QAction *item, void (TkrdoMF::*handler)()) {
+        connect(item, &QAction::triggered, this, [this, item, handler] {
+            item->setChecked(!item->isChecked());
+            guarded([this, handler] { (this->*handler)(); });
+        });
+    };
+    modeItem(nm1, &TkrdoMF::nm1Click);
+    modeItem(nm1_, &TkrdoMF::nm1Click);
+    modeItem(nm2, &TkrdoMF::nm2Click);
+    modeItem(nm2_, &TkrdoMF::nm2Click);
+    connect(N1, &QAction::triggered, this, [this] { guarded([this] { N1Click(); }); });
+    connect(N2, &QAction::triggered, this, [this] { guarded([this] { N2Click(); }); });
+
+    iPanel = new PictureControl(this, m_clock);
+    iPanel->setObjectName(QStringLiteral("iPanel"));
+    iPanel->setGeometry(0, 0, 100, 100);
+    iPanel->setAutoSize(true);
+    iPanel->setPopupMenu(PopupMenu1);
+    iPanel->onMouseMove = [this](QPoint p) { iPanelMouseMove(p.x(), p.y()); };
+    iPanel->onMouseDown = [this](Qt::MouseButton b, QPoint) { iPanelMouseDown(b); };
+
+    apB = new PictureControl(this, m_clock);
+    apB->setObjectName(QStringLiteral("apB"));
+    apB->hide();
+    apB->setAnimate(true);
+    apB->setPicture(builtInBillPicture());
+
+    iBackground = new PictureControl(this, m_clock);
+    iBackground->setObjectName(QStringLiteral("iBackground"));
+    iBackground->setGeometry(0, 0, 100, 100);
+    iBackground->setAutoSize(true);
+    iBackground->setPopupMenu(PopupMenu1);
+    iBackground->onMouseMove = [this](QPoint p) { iBackgroundMouseMove(p.x(), p.y()); };
+    iBackground->onMouseDown = [this](Qt::MouseButton b, QPoint) { iBackgroundMouseDown(b); };
+
+    TimerToServer->start();
+    TimerServerSearch->start();
+}
+
+QString TkrdoMF::dataFile(const char *name) const
+{
+    return m_files.dataDir + u'/' + QString::fromLatin1(name);
+}
+
+void TkrdoMF::FormCreate()
+{
+    isinit = false;
+    guarded([this] {
+        if (!QFileInfo::exists(m_files.settingsFile)) {
+            InitComm();
+            InitDef();
+        }
+        InitForm();
+        LoadData();
+        LoadTableFile();
+        curTable = nullptr;
+        curMode = 0;
+        sinc.takeAll();
+        TimerPlus->start();
+        if (auto error = IdUDPServer1->activate(FromServerPort))
+            throw KalvoraError(*error);
+        isinit = true;
+    });
+}
+
+void TkrdoMF::InitComm()
+{
+    if (auto error = writeSettingComments(m_files.settingsFile))
+        throw KalvoraError(*error);
+}
+
+void TkrdoMF::InitDef()
+{
+    if (auto error = writeSettingDefaults(m_files.settingsFile))
+        throw KalvoraError(*error);
+}
+
+void TkrdoMF::InitForm()
+{
+    const Settings s = readSettings(m_files.settingsFile);
+    sToServer = s.sToServer;
+    sFromServer = s.sFromServer;
+    ToServerPort = s.ToServerPort;
+    FromServerPort = s.FromServerPort;
+    cx = s.cx;
+    cy = s.cy;
+    cw1 = s.cw1;
+    cw2 = s.cw2;
+    minl = s.minl;
+    dd = s.dd;
+    cs1 = s.cs1;
+    cs2 = s.cs2;
+    cs3 = s.cs3;
+    bdx = s.bdx;
+    bdy = s.bdy;
+    redSec = s.redSec;
+    maxSec = s.maxSec;
+    refreshContexts();
+}
+
+void TkrdoMF::refreshContexts()
+{
+    TableContext &t = m_tableContext;
+    t.parent = this;
+    t.clock = m_clock;
+    t.iTable = &iTable;
+    t.iGreenTable = &iGreenTable;
+    t.iRedTable = &iRedTable;
+    t.billPicture = &apB->holder();
+    t.billMenu = PopupMenu2;
+    t.labelFont = ll->font();
+    t.bdx = bdx;
+    t.bdy = bdy;
+    t.redSec = redSec;
+    t.maxSec = maxSec;
+    t.onMove = [this](QPoint p) {
+        if (isinit)
+            FormMouseMove(p.x(), p.y());
+    };
+    t.onDown = [this](Qt::MouseButton button) {
+        if (isinit)
+            guarded([&] { FormMouseDown(button); });
+    };
+
+    EntryContext &e = m_entryContext;
+    e.parent = this;
+    e.font = l1->font();
+    e.lineHeight = l1->height();
+    e.panelLeft = iPanel->x();
+    e.panelTop = iPanel->y();
+    e.cx = cx;
+    e.cy = cy;
+    e.cw1 = cw1;
+    e.cw2 = cw2;
+    e.dd = dd;
+}
+
+bool TkrdoMF::FormClose()
+{
+    if (isinit && !guarded([this] { SaveTablesFile(); }))
+        return false;
+    releaseCallsAndBeds();
+    IdUDPServer1->deactivate();
+    TimerPlus->stop();
+    // Nothing is left to save: a second close must not write an empty list.
+    isinit = false;
+    return true;
+}
+
+void TkrdoMF::releaseCallsAndBeds()
+{
+    curTable = nullptr;
+    sinc.takeAll(); // destroyed in list order
+    sl.takeAll();
+}
+
+bool TkrdoMF::addMode() const
+{
+    return nm2->isChecked();
+}
+
+void TkrdoMF::setFormTable(TFormTable *form)
+{
+    FormTable = form;
+}
+
+void TkrdoMF::closeEvent(QCloseEvent *event)
+{
+    if (FormClose())
+        event->accept();
+    else
+        event->ignore();
+}
+
+void TkrdoMF::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    guarded([this] { FormResize(); });
+}
+
+void TkrdoMF::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!m_fitToWorkArea)
+        return;
+    m_fitToWorkArea = false;
+    // The outer bounds, frame included, fill the work area; the frame's size is
+    // known once the window system has decorated the window.
+    QTimer::singleShot(0, this, [this] {
+        const QRect work = screen() ? screen()->availableGeometry() : QRect();
+        const QRect frame = frameGeometry();
+        const QRect client = geometry();
+        if (work.isEmpty() || frame == client)
+            return;
+        setGeometry(work.adjusted(client.left() - frame.left(), client.top() - frame.top(),
+                                  client.right() - frame.right(), client.bottom() - frame.bottom()));
+    });
+}
+
+void TkrdoMF::mouseMoveEvent(QMouseEvent *event)
+{
+    if (isinit)
+        FormMouseMove(event->position().toPoint().x(), event->position().toPoint().y());
+}
+
+void TkrdoMF::mousePressEvent(QMouseEvent *event)
+{
+    if (isinit)
+        guarded([&] { FormMouseDown(event->button()); });
+}
+
+void TkrdoMF::contextMenuEvent(QContextMenuEvent *event)
+{
+    if (m_popupMenu)
+        m_popupMenu->popup(event->globalPos());
+}
+
+} // namespace kalvora

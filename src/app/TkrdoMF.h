@@ -1,0 +1,174 @@
+#pragma once
+
+#include "calls/tincoming.h"
+#include "link/SoundPlayer.h"
+#include "plan/KeyedList.h"
+#include "plan/Ttable.h"
+
+#include <QWidget>
+
+class QAction;
+class QMenu;
+class QTimer;
+class QUdpSocket;
+
+namespace kalvora {
+
+class AnimationClock;
+class PictureControl;
+class TextLabel;
+class TFormTable;
+class UdpListener;
+
+// The console's main window. It owns every piece of run-time state: the
+// settings values, the bed list, the call list, the kind image set, the
+// timers, the sockets and the pointer state. Its handlers are the whole of
+// the console's behaviour.
+class TkrdoMF : public QWidget {
+    Q_OBJECT
+public:
+    // Where the window finds its files: the settings file and the data folder.
+    struct Files {
+        QString settingsFile;
+        QString dataDir;
+    };
+
+    // Builds the window as designed: its components, menus and fonts, with the
+    // ping and server-search timers already running. FormCreate does the rest.
+    explicit TkrdoMF(Files files, QWidget *parent = nullptr);
+    ~TkrdoMF() override;
+
+    // The start-up sequence. A step that fails shows its error; the remaining
+    // steps are skipped and the window stays in its starting state.
+    void FormCreate();
+    // Closing: saves the beds, releases calls and beds, stops listening and
+    // ticking. Returns false when the save failed and the close is abandoned.
+    bool FormClose();
+
+    // Settings file (first start, then every start).
+    void InitComm();
+    void InitDef();
+    void InitForm();
+    // Pictures, kind image set, window layout, column titles.
+    void LoadData();
+    // The bed list from the bed file, and back.
+    void LoadTableFile();
+    void SaveTablesFile();
+
+    // Server link.
+    void IdUDPServer1UDPRead(const QByteArray &data);
+    void AddSinc(const QString &str);
+    void WavBill();
+    void WavCall();
+    void SendToServer(const QString &text);
+    void TimerToServerTimer();
+    void TimerServerSearchTimer();
+    void TurnOn();
+    void TurnOff();
+
+    // Call list.
+    void TimerPlusTimer();
+    void FormResize();
+
+    // Pointer, modes and menus.
+    void FormMouseMove(qint32 X, qint32 Y);
+    void FormMouseDown(Qt::MouseButton Button);
+    void iBackgroundMouseMove(qint32 X, qint32 Y);
+    void iPanelMouseMove(qint32 X, qint32 Y);
+    void iBackgroundMouseDown(Qt::MouseButton Button);
+    void iPanelMouseDown(Qt::MouseButton Button);
+    qsizetype GetCurTableNumber(qint32 xm, qint32 ym) const;
+    void nm1Click();
+    void nm2Click();
+    void N1Click();
+    void N2Click();
+
+    // The dialog the bed menu's edit command uses (created after the window).
+    void setFormTable(TFormTable *form);
+
+    // Whether add mode is on (the check mark of nm2).
+    bool addMode() const;
+    // The popup menu the window itself shows, as set by pointer moves.
+    QMenu *popupMenu() const { return m_popupMenu; }
+    const Files &files() const { return m_files; }
+    SoundPlayer &sounds() { return m_sounds; }
+    AnimationClock *animationClock() const { return m_clock; }
+
+    // Fields, as the window's handlers use them.
+    bool onServer = false;
+    bool isinit = false;
+    quint16 FromServerPort = 0;
+    quint16 ToServerPort = 0;
+    QString sToServer;
+    QString sFromServer;
+    qint32 bdx = 0;
+    qint32 bdy = 0;
+    qint32 maxSec = 0;
+    qint32 redSec = 0;
+    KeyedList<Ttable> sl;
+    KeyedList<tincoming> sinc;
+    qint32 dd = 0;
+    qint32 maxn = 0;
+    qint32 cx = 0;
+    qint32 cy = 0;
+    qint32 cw1 = 0;
+    qint32 cw2 = 0;
+    QString cs1;
+    QString cs2;
+    QString cs3;
+    TextLabel *cl1 = nullptr;
+    TextLabel *cl2 = nullptr;
+    TextLabel *cl3 = nullptr;
+    qint32 minl = 0;
+    KindPictures iTable;
+    KindPictures iGreenTable;
+    KindPictures iRedTable;
+    Ttable *curTable = nullptr;
+    qint32 curMode = 0;
+
+    // Components.
+    UdpListener *IdUDPServer1 = nullptr;
+    QUdpSocket *IdUDPClient1 = nullptr;
+    QTimer *TimerToServer = nullptr;
+    QTimer *TimerServerSearch = nullptr;
+    QTimer *TimerPlus = nullptr;
+    TextLabel *l1 = nullptr;
+    TextLabel *ll = nullptr;
+    PictureControl *iPanel = nullptr;
+    PictureControl *apB = nullptr;
+    PictureControl *iBackground = nullptr;
+    QMenu *PopupMenu1 = nullptr;
+    QMenu *PopupMenu2 = nullptr;
+    QAction *nm1 = nullptr;
+    QAction *nm2 = nullptr;
+    QAction *nm1_ = nullptr;
+    QAction *nm2_ = nullptr;
+    QAction *N3 = nullptr;
+    QAction *N1 = nullptr;
+    QAction *N2 = nullptr;
+    TFormTable *FormTable = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+
+private:
+    void buildComponents();
+    void refreshContexts();
+    void releaseCallsAndBeds();
+    QString dataFile(const char *name) const;
+
+    Files m_files;
+    AnimationClock *m_clock = nullptr;
+    SoundPlayer m_sounds;
+    QMenu *m_popupMenu = nullptr;
+    TableContext m_tableContext;
+    EntryContext m_entryContext;
+    bool m_fitToWorkArea = false;
+};
+
+} // namespace kalvora

@@ -1,0 +1,75 @@
+#include "tincoming.h"
+
+#include "CallListLayout.h"
+#include "plan/Ttable.h"
+#include "ui/Fonts.h"
+#include "ui/TextLabel.h"
+
+namespace kalvora {
+
+tincoming::tincoming(Ttable *t, QString str1, QString str2, const EntryContext &context)
+    : table(t)
+    , m_str1(std::move(str1))
+    , m_str2(std::move(str2))
+    , m_context(context)
+{
+}
+
+tincoming::~tincoming()
+{
+    HideLabel();
+    delete l1;
+    delete l2;
+    delete l3;
+}
+
+void tincoming::createLabels()
+{
+    const EntryContext &c = m_context;
+    const qint32 left = c.panelLeft + c.cx;
+    const qint32 top = c.panelTop + c.cy;
+    const QString texts[3] = { m_str1, m_str2, QString() };
+    const qint32 lefts[3] = { left, left + c.cw1, left + c.cw2 };
+    TextLabel **labels[3] = { &l1, &l2, &l3 };
+    for (int i = 0; i < 3; ++i) {
+        auto *label = new TextLabel(c.parent);
+        label->hide();
+        label->setLabelFont(c.font);
+        label->setText(texts[i]);
+        label->move(lefts[i], top);
+        *labels[i] = label;
+    }
+}
+
+void tincoming::ShowLabel(qint32 n)
+{
+    if (!l1)
+        createLabels();
+    const qint32 r = n + 1;
+    if (r != lastN) {
+        const qint32 top = rowTop(m_context.panelTop, m_context.cy, r, l1->height(), m_context.dd);
+        for (TextLabel *label : { l1, l2, l3 }) {
+            label->move(label->x(), top);
+            label->show();
+        }
+    }
+    l3->setText(SecondsToText(table->curT));
+    const QColor colour = table->isRed ? maroon() : QColor(Qt::black);
+    if (l1->color() != colour) {
+        for (TextLabel *label : { l1, l2, l3 })
+            label->setColor(colour);
+    }
+    lastN = r;
+}
+
+void tincoming::HideLabel()
+{
+    if (l1) {
+        l1->hide();
+        l2->hide();
+        l3->hide();
+    }
+    lastN = -1;
+}
+
+} // namespace kalvora

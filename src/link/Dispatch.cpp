@@ -1,0 +1,117 @@
+// The road of a call: datagrams in, events dispatched to beds, calls and
+// sounds; the presence ping out and the server search in the title.
+
+#include "EventMessage.h"
+#include "UdpListener.h"
+#include "app/TkrdoMF.h"
+
+#include <QScopeGuard>
+#include <QTimer>
+#include <QUdpSocket>
+
+namespace kalvora {
+
+void TkrdoMF::IdUDPServer1UDPRead(const QByteArray &data)
+{
+    // Nothing a datagram holds may stop the console: an error ends the
+    // handling of this datagram, silently, and the next one is handled as usual.
+    try {
+        const QString text = decodeDatagram(data);
+        if (text == sFromServer) {
+            onServer = true;
+            return;
+        }
+        AddSinc(text);
+    } catch (...) {
+    }
+}
+
+void TkrdoMF::AddSinc(const QString &str)
+{
+    const EventMessage event = parseEventMessage(str);
+    if (Ttable *bed = sl.find(event.code)) {
+        bed->l = event.name;
+        if (event.type == kCancel) {
+            bed->ShutOff(); // its entry goes at the next tick
+            return;
+        }
+        if (event.type != kCall && event.type != kCallWithBill)
+            return;
+        if (tincoming *entry = sinc.find(event.code)) {
+            // A repeated call: the line moves to the top, nothing else changes.
+            if (event.type == kCallWithBill)
+                entry->table->ShowBill();
+            sinc.moveToEnd(sinc.indexOf(entry));
+            return;
+        }
+        sinc.append(event.code,
+                    std::make_unique<tincoming>(bed, event.responsible, event.name, m_entryContext));
+        bed->ShutOn();
+        if (event.type == kCallWithBill) {
+            bed->ShowBill();
+            WavBill();
+        } else {
+            WavCall();
+        }
+        return;
+    }
+
+    if (event.type == kAnnounce && addMode()) {
+        TimerPlus->stop();
+        // The tick comes back whether or not the bed could be made.
+        const auto restart = qScopeGuard([this] { TimerPlus->start(); });
+        const qint64 at = qint64(sl.size()) * 10;
+        const QString line = event.code + u';' + QString::number(at) + u';' + QString::number(at)
+                + QLatin1String(";1;") + event.name + u';' + event.cancelcode;
+        sl.append(event.code, Ttable::Create(line, m_tableContext));
+    }
+}
+
+// The two sounds are named the other way round; ward installations rely on
+// which file plays for which call, so the mapping stays as it is.
+void TkrdoMF::WavBill()
+{
+    m_sounds.play(dataFile("call.wav"));
+}
+
+void TkrdoMF::WavCall()
+{
+    m_sounds.play(dataFile("bill.wav"));
+}
+
+void TkrdoMF::SendToServer(const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    if (bytes.isEmpty())
+        return;
+    // Errors (no network, broadcast refused) are left to the next tick.
+    IdUDPClient1->writeDatagram(bytes, QHostAddress::Broadcast, ToServerPort);
+}
+
+void TkrdoMF::TimerToServerTimer()
+{
+    SendToServer(sToServer);
+}
+
+void TkrdoMF::TimerServerSearchTimer()
+{
+    if (curMode != 0)
+        return;
+    if (onServer)
+        TurnOn();
+    else
+        TurnOff();
+    onServer = false;
+}
+
+void TkrdoMF::TurnOn()
+{
+    setWindowTitle(QStringLiteral("Kalvora: Сервер найден."));
+}
+
+void TkrdoMF::TurnOff()
+{
+    setWindowTitle(QStringLiteral("Kalvora: Не найден сервер."));
+}
+
+} // namespace kalvora
