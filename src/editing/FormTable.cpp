@@ -251,8 +251,14 @@ QColor TFormTable::panelColor(int k) const
 
 void TFormTable::setPanelColor(int k, const QColor &color)
 {
+    // The kind number stays readable on the dark colours.
+    const QColor text = color == palette().color(QPalette::Highlight)
+        ? palette().color(QPalette::HighlightedText)
+        : color.lightness() < 128 ? QColor(Qt::white)
+                                  : palette().color(QPalette::WindowText);
     QPalette p = pans[size_t(k)]->palette();
     p.setColor(QPalette::Window, color);
+    p.setColor(QPalette::WindowText, text);
     pans[size_t(k)]->setPalette(p);
 }
 

@@ -15,11 +15,15 @@ namespace {
 
 constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 
-bool isValidUtf8(const QByteArray &bytes)
+// The text of bytes that are valid UTF-8, or nothing.
+std::optional<QString> strictUtf8(const QByteArray &bytes)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    (void)decoder.decode(bytes);
-    return !decoder.hasError();
+    // A stateful decoder: only it counts the sequences it had to replace.
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
 }
 
 // Runs iconv over the whole input; characters it cannot convert are replaced
@@ -121,9 +125,9 @@ TextLines decodeTextLines(const QByteArray &bytes)
         result.encoding = TextEncoding::Utf16Be;
         text = QStringDecoder(QStringDecoder::Utf16BE, QStringDecoder::Flag::Stateless)
                        .decode(bytes.mid(2));
-    } else if (isValidUtf8(bytes)) {
+    } else if (auto utf8 = strictUtf8(bytes)) {
         result.encoding = TextEncoding::Utf8;
-        text = QString::fromUtf8(bytes);
+        text = std::move(*utf8);
     } else {
         result.encoding = TextEncoding::Cp1251;
         text = decodeCp1251(bytes);
