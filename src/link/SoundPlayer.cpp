@@ -40,6 +40,7 @@ void SoundPlayer::preload(const QString &path)
 void SoundPlayer::play(const QString &path)
 {
     m_last = path;
+    ++m_requests;
     if (!QFileInfo::exists(path))
         return;
     QSoundEffect *effect = effectFor(path);

@@ -24,8 +24,9 @@ public:
 
     // How often the alert sound stood in for a file that could not be played.
     int alerts() const { return m_alerts; }
-    // The file last asked for (played, or standing in for by the alert).
+    // The file last asked for, and how many sounds were asked for in all.
     const QString &lastRequested() const { return m_last; }
+    int requests() const { return m_requests; }
 
 private:
     QSoundEffect *effectFor(const QString &path);
@@ -35,6 +36,7 @@ private:
     QString m_last;
     QString m_pending; // asked to play while still loading
     int m_alerts = 0;
+    int m_requests = 0;
 };
 
 } // namespace kalvora

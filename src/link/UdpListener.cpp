@@ -67,13 +67,16 @@ void UdpListener::deactivate()
         socket.release()->deleteLater();
     }
     m_sockets.clear();
+    m_queue.clear();
     m_port = 0;
 }
 
 void UdpListener::readPending(QUdpSocket *socket)
 {
+    // Everything the system holds is taken at once: a socket left with unread
+    // datagrams may not report new ones. Handling then goes in batches.
     QByteArray buffer;
-    for (int n = 0; n < kBatch && socket->hasPendingDatagrams(); ++n) {
+    while (socket->hasPendingDatagrams()) {
         const qint64 size = socket->pendingDatagramSize();
         if (size < 0)
             break;
@@ -82,20 +85,31 @@ void UdpListener::readPending(QUdpSocket *socket)
             ++m_oversize;
             continue;
         }
-        buffer.resize(qsizetype(size));
+        buffer.resize(qsizetype(std::max<qint64>(size, 1)));
         const qint64 got = socket->readDatagram(buffer.data(), size);
         if (got <= 0)
             continue; // empty datagrams carry nothing
-        buffer.resize(qsizetype(got));
-        if (onDatagram)
-            onDatagram(buffer);
-        // The handler may have closed the listener (the window is closing).
-        if (m_sockets.empty())
-            return;
+        m_queue.push_back(buffer.left(qsizetype(got)));
     }
-    if (socket->hasPendingDatagrams()) {
-        // More than one batch waiting: come back after the event loop's turn.
-        QTimer::singleShot(0, socket, [this, socket] { readPending(socket); });
+    handleQueued();
+}
+
+void UdpListener::handleQueued()
+{
+    for (int n = 0; n < kBatch && !m_queue.empty(); ++n) {
+        const QByteArray datagram = std::move(m_queue.front());
+        m_queue.pop_front();
+        ++m_received;
+        if (onDatagram)
+            onDatagram(datagram);
+    }
+    if (!m_queue.empty() && !m_drainScheduled) {
+        // More waiting: the window gets a turn to paint and tick first.
+        m_drainScheduled = true;
+        QTimer::singleShot(0, this, [this] {
+            m_drainScheduled = false;
+            handleQueued();
+        });
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <QObject>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -33,7 +34,8 @@ public:
     // Called once per datagram.
     std::function<void(const QByteArray &)> onDatagram;
 
-    // Datagrams dropped for their size, since activation.
+    // Datagrams handed over, and dropped for their size, since start.
+    quint64 receivedCount() const { return m_received; }
     quint64 oversizeCount() const { return m_oversize; }
 
     // The receive buffer each socket asks the system for, so that a burst of
@@ -42,10 +44,14 @@ public:
 
 private:
     void readPending(QUdpSocket *socket);
+    void handleQueued();
 
     std::vector<std::unique_ptr<QUdpSocket>> m_sockets;
+    std::deque<QByteArray> m_queue; // read from the sockets, not yet handled
+    bool m_drainScheduled = false;
     quint16 m_port = 0;
     quint64 m_oversize = 0;
+    quint64 m_received = 0;
 };
 
 } // namespace kalvora

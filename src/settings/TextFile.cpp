@@ -172,6 +172,7 @@ QByteArray encodeTextLines(const QStringList &lines, TextEncoding encoding)
 Expected<QByteArray> readWholeFile(const QString &path)
 {
     QFile file(path);
+    errno = 0;
     if (!file.open(QIODevice::ReadOnly)) {
         const int err = errno;
         return Expected<QByteArray>::failure(

@@ -1,0 +1,443 @@
+// The road of a call: datagrams over loopback, event dispatch, call timing,
+// the call list, the presence ping and the server search.
+
+#include "ConsoleFixture.h"
+#include "NetworkGuard.h"
+#include "app/TkrdoMF.h"
+#include "link/UdpListener.h"
+#include "plan/Ttable.h"
+#include "ui/Errors.h"
+#include "ui/Fonts.h"
+#include "ui/PictureControl.h"
+#include "ui/TextLabel.h"
+
+#include <QAction>
+#include <QNetworkDatagram>
+#include <QRandomGenerator>
+#include <QTest>
+#include <QTimer>
+#include <QUdpSocket>
+
+using namespace kalvora;
+using kalvora::test::ConsoleFixture;
+
+namespace {
+
+QString str(const char *utf8)
+{
+    return QString::fromUtf8(utf8);
+}
+
+} // namespace
+
+class TestDispatch : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ConsoleFixture> m_fixture;
+    TkrdoMF *w = nullptr;
+    QUdpSocket m_server; // plays the call server
+
+    void startConsole(const QMap<QString, QString> &settings = {})
+    {
+        m_fixture = std::make_unique<ConsoleFixture>();
+        m_fixture->writeSettings(settings);
+        w = &m_fixture->start();
+        QVERIFY(w->isinit);
+        w->TimerPlus->stop(); // the tests tick by hand
+    }
+
+    void send(const QByteArray &datagram)
+    {
+        QCOMPARE(m_server.writeDatagram(datagram, QHostAddress::LocalHost, w->FromServerPort),
+                 qint64(datagram.size()));
+    }
+
+    Ttable *bed(const char *code) const { return w->sl.find(QString::fromLatin1(code)); }
+
+    QStringList listedCodes() const
+    {
+        QStringList codes;
+        for (const auto &item : w->sinc)
+            codes.append(item.key);
+        return codes;
+    }
+
+    void tick(int times = 1)
+    {
+        for (int i = 0; i < times; ++i)
+            w->TimerPlusTimer();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        KALVORA_REQUIRE_PRIVATE_NETWORK();
+        QVERIFY(m_server.bind(QHostAddress::LocalHost, 0));
+        setBoxObserver([](const BoxRecord &box) {
+            qWarning("unexpected box: %s", qPrintable(box.text));
+            return true;
+        });
+    }
+    void cleanup()
+    {
+        w = nullptr;
+        m_fixture.reset();
+    }
+
+    void callDatagram_turnsBedCallingAndListsIt()
+    {
+        startConsole();
+        Ttable *b = bed("101");
+        send("#101;8;Nurse A;Bed 2");
+        QTRY_VERIFY(b->isOn);
+        QCOMPARE(b->curT, 0);
+        QCOMPARE(b->l, QStringLiteral("Bed 2"));
+        QCOMPARE(b->iT->holder().picture(), w->iGreenTable[size_t(b->imagenumber)].picture());
+        QVERIFY(b->iB->isHidden());
+        QCOMPARE(listedCodes(), QStringList { QStringLiteral("101") });
+        QCOMPARE(w->sinc.at(0)->responsible(), QStringLiteral("Nurse A"));
+        QCOMPARE(w->sinc.at(0)->bedText(), QStringLiteral("Bed 2"));
+        QVERIFY(w->sounds().lastRequested().endsWith(QLatin1String("/bill.wav")));
+
+        // The next tick shows it on the first row with one second waited.
+        tick();
+        tincoming *entry = w->sinc.at(0);
+        QCOMPARE(entry->lastN, 1);
+        QCOMPARE(entry->l3->text(), str("1 сек."));
+        QCOMPARE(entry->l1->text(), QStringLiteral("Nurse A"));
+        QCOMPARE(entry->l1->pos(), QPoint(w->iPanel->x() + 20, 20 + (w->l1->height() + 5)));
+        QCOMPARE(entry->l2->x(), w->iPanel->x() + 240);
+        QCOMPARE(entry->l3->x(), w->iPanel->x() + 400);
+        QVERIFY(entry->l1->isVisible() || !w->isVisible());
+        QCOMPARE(b->lab->text(), QStringLiteral("Bed 2"));
+    }
+
+    void billCall_showsOverlayAndPlaysTheOtherSound()
+    {
+        startConsole();
+        w->AddSinc(QStringLiteral("#101;4;Nurse A;Bed 2"));
+        QVERIFY(bed("101")->isOn);
+        QVERIFY(!bed("101")->iB->isHidden());
+        QVERIFY(w->sounds().lastRequested().endsWith(QLatin1String("/call.wav")));
+    }
+
+    void repeatedCall_movesEntryToTheEndWithoutSound()
+    {
+        startConsole();
+        w->AddSinc(QStringLiteral("#101;8;A;Bed 1"));
+        w->AddSinc(QStringLiteral("#102;8;B;Bed 2"));
+        tick(3);
+        const int sounds = w->sounds().requests();
+        w->AddSinc(QStringLiteral("#101;4;Other;Renamed"));
+        QCOMPARE(w->sounds().requests(), sounds);
+        QCOMPARE(listedCodes(), (QStringList { QStringLiteral("102"), QStringLiteral("101") }));
+        QCOMPARE(bed("101")->curT, 3);
+        QVERIFY(!bed("101")->iB->isHidden()); // a bill on a repeat shows the overlay
+        QCOMPARE(w->sinc.at(1)->responsible(), QStringLiteral("A")); // texts unchanged
+        QCOMPARE(bed("101")->l, QStringLiteral("Renamed"));
+        tick();
+        QCOMPARE(w->sinc.at(1)->lastN, 1); // the repeated call is on top
+        QCOMPARE(w->sinc.at(0)->lastN, 2);
+    }
+
+    void cancel_endsCallAndTickRemovesEntry()
+    {
+        startConsole();
+        w->AddSinc(QStringLiteral("#101;4;A;Bed 1"));
+        w->AddSinc(QStringLiteral("#101;2;;Named"));
+        QVERIFY(!bed("101")->isOn);
+        QVERIFY(bed("101")->iB->isHidden());
+        QCOMPARE(bed("101")->iT->holder().picture(), w->iTable[size_t(bed("101")->imagenumber)].picture());
+        QCOMPARE(w->sinc.size(), 1); // until the next tick
+        tick();
+        QCOMPARE(w->sinc.size(), 0);
+        // A new call creates a new entry.
+        w->AddSinc(QStringLiteral("#101;8;B;Bed"));
+        QCOMPARE(w->sinc.size(), 1);
+        QCOMPARE(w->sinc.at(0)->responsible(), QStringLiteral("B"));
+    }
+
+    void callAfterLocalCancel_onlyMovesTheOldEntry()
+    {
+        startConsole();
+        w->AddSinc(QStringLiteral("#101;8;A;Bed 1"));
+        bed("101")->ShutOff(); // a click on the console
+        w->AddSinc(QStringLiteral("#101;8;A;Bed 1"));
+        QVERIFY(!bed("101")->isOn);
+        tick();
+        QCOMPARE(w->sinc.size(), 0);
+        QVERIFY(!bed("101")->isOn);
+    }
+
+    void eventsThatChangeOnlyTheName_data()
+    {
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<QString>("name");
+        QTest::addRow("announce for a known bed") << QStringLiteral("#101;0;X;New name") << QStringLiteral("New name");
+        QTest::addRow("cancel with CR LF after the type") << QStringLiteral("#101;2\r\n") << QString();
+        QTest::addRow("unknown type") << QStringLiteral("#101;9;X;Nine") << QStringLiteral("Nine");
+        QTest::addRow("type with a space") << QStringLiteral("#101;8 ;X;Spaced") << QStringLiteral("Spaced");
+        QTest::addRow("code differing in case") << QStringLiteral("#101;0;X;Y;Z;W") << QStringLiteral("Y");
+    }
+    void eventsThatChangeOnlyTheName()
+    {
+        QFETCH(QString, event);
+        QFETCH(QString, name);
+        startConsole();
+        w->AddSinc(QStringLiteral("#101;8;A;Calling"));
+        tick(2);
+        w->AddSinc(event);
+        QCOMPARE(bed("101")->l, name);
+        QVERIFY(bed("101")->isOn);
+        QCOMPARE(bed("101")->curT, 2);
+        QCOMPARE(w->sinc.size(), 1);
+    }
+
+    void addMode_announceCreatesBed()
+    {
+        startConsole();
+        const qsizetype n = w->sl.size();
+        w->AddSinc(QStringLiteral("#305;0;X;Палата 9;305C"));
+        QCOMPARE(w->sl.size(), n); // add mode is off
+        w->AddSinc(QStringLiteral("#305;8;X;Палата 9;305C"));
+        QCOMPARE(w->sl.size(), n);
+
+        w->nm2Click();
+        QVERIFY(w->nm2->isChecked() && w->nm2_->isChecked());
+        w->TimerPlus->start();
+        w->AddSinc(QStringLiteral("#305;0;X;Палата 9;305C"));
+        QCOMPARE(w->sl.size(), n + 1);
+        Ttable *b = w->sl.at(n);
+        QCOMPARE(w->sl.keyAt(n), QStringLiteral("305"));
+        QCOMPARE(b->record(), (BedRecord { QStringLiteral("305"), qint32(n * 10), qint32(n * 10), 1,
+                                           QStringLiteral("Палата 9"), QStringLiteral("305C") }));
+        QCOMPARE(b->iT->pos(), QPoint(int(n * 10) - b->iT->width() / 2, int(n * 10) - b->iT->height() / 2));
+        QVERIFY(w->TimerPlus->isActive());
+        // The new bed takes calls at once.
+        w->AddSinc(QStringLiteral("#305;8;X;Палата 9"));
+        QVERIFY(b->isOn);
+    }
+
+    void addMode_withThreeBeds_placesNewBedAt30()
+    {
+        m_fixture = std::make_unique<ConsoleFixture>();
+        m_fixture->writeSettings();
+        m_fixture->writeBeds({ QStringLiteral("1;100;100;0;a;"), QStringLiteral("2;200;100;0;b;"),
+                               QStringLiteral("3;300;100;0;c;") });
+        w = &m_fixture->start();
+        w->nm2Click();
+        w->AddSinc(QStringLiteral("#205;0;;Новая"));
+        Ttable *b = w->sl.find(QStringLiteral("205"));
+        QVERIFY(b);
+        QCOMPARE(QPoint(b->dx, b->dy), QPoint(30, 30));
+        QCOMPARE(b->imagenumber, 1);
+    }
+
+    void addMode_failedBedKeepsTickRunning()
+    {
+        startConsole();
+        w->nm2Click();
+        w->TimerPlus->start();
+        w->apB->setPicture(std::make_shared<PictureData>()); // no readable bill picture
+        const qsizetype n = w->sl.size();
+        QVERIFY_THROWS_EXCEPTION(KalvoraError, w->AddSinc(QStringLiteral("#306;0;;x")));
+        QCOMPARE(w->sl.size(), n);
+        QVERIFY(w->TimerPlus->isActive());
+    }
+
+    void presenceReply_isComparedExactly_data()
+    {
+        QTest::addColumn<QByteArray>("datagram");
+        QTest::addColumn<bool>("reply");
+        QTest::addRow("exact") << QByteArray("#FromDovrelanServer") << true;
+        QTest::addRow("with a line end") << QByteArray("#FromDovrelanServer\r\n") << false;
+        QTest::addRow("other case") << QByteArray("#fromdovrelanserver") << false;
+    }
+    void presenceReply_isComparedExactly()
+    {
+        QFETCH(QByteArray, datagram);
+        QFETCH(bool, reply);
+        startConsole();
+        w->onServer = false;
+        send(datagram);
+        send("#101;0;;marker"); // arrives after the reply, so the reply has been handled
+        QTRY_COMPARE(bed("101")->l, QStringLiteral("marker"));
+        QCOMPARE(w->onServer, reply);
+    }
+
+    void serverSearch_setsTitleButNotInMoveMode()
+    {
+        startConsole();
+        w->onServer = true;
+        w->TimerServerSearchTimer();
+        QCOMPARE(w->windowTitle(), str("Kalvora: Сервер найден."));
+        QVERIFY(!w->onServer);
+        w->TimerServerSearchTimer();
+        QCOMPARE(w->windowTitle(), str("Kalvora: Не найден сервер."));
+        w->nm1Click();
+        QCOMPARE(w->windowTitle(), str("Kalvora: Режим перетаскивания коек."));
+        w->onServer = true;
+        w->TimerServerSearchTimer();
+        QCOMPARE(w->windowTitle(), str("Kalvora: Режим перетаскивания коек."));
+        QVERIFY(w->onServer);
+        w->nm1Click();
+        QCOMPARE(w->windowTitle(), str("Kalvora."));
+        w->TimerServerSearchTimer();
+        QCOMPARE(w->windowTitle(), str("Kalvora: Сервер найден."));
+    }
+
+    void ping_isBroadcastEveryHalfSecond_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addRow("default text") << QString();
+        QTest::addRow("Cyrillic text") << str("#Опрос");
+        QTest::addRow("empty text sends nothing") << QStringLiteral("\"\"");
+    }
+    void ping_isBroadcastEveryHalfSecond()
+    {
+        QFETCH(QString, text);
+        QUdpSocket server;
+        QVERIFY(server.bind(QHostAddress::AnyIPv4, 0));
+        QMap<QString, QString> settings { { QStringLiteral("Server/ToServerPort"),
+                                            QString::number(server.localPort()) } };
+        if (!text.isEmpty())
+            settings.insert(QStringLiteral("Server/ToServerPing"), text);
+        startConsole(settings);
+        if (text == u"\"\"") {
+            QVERIFY(!server.waitForReadyRead(1200));
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingDatagrams(), 2000);
+        const QNetworkDatagram ping = server.receiveDatagram();
+        QCOMPARE(ping.data(), (text.isEmpty() ? QStringLiteral("#ToDovrelanServer") : text).toUtf8());
+    }
+
+    void tick_turnsOverdueAndEndsOnTheRightTicks()
+    {
+        startConsole();
+        w->AddSinc(QStringLiteral("#101;8;A;B"));
+        Ttable *b = bed("101");
+        tick(19);
+        QVERIFY(!b->isRed);
+        QCOMPARE(w->sinc.at(0)->l1->color(), QColor(Qt::black));
+        tick();
+        QVERIFY(b->isRed);
+        QCOMPARE(b->iT->holder().picture(), w->iRedTable[size_t(b->imagenumber)].picture());
+        QCOMPARE(w->sinc.at(0)->l1->color(), maroon());
+        QCOMPARE(w->sinc.at(0)->l3->text(), str("20 сек."));
+        tick(40);
+        QVERIFY(b->isOn);
+        QCOMPARE(w->sinc.at(0)->l3->text(), str("1 мин. "));
+        tick();
+        QVERIFY(!b->isOn);
+        QCOMPARE(b->iT->holder().picture(), w->iTable[size_t(b->imagenumber)].picture());
+        QCOMPARE(w->sinc.size(), 0); // a timeout leaves the list on the same tick
+    }
+
+    void tick_showsNewestFirstAndHidesWhatDoesNotFit()
+    {
+        startConsole();
+        w->maxn = 2;
+        for (const char *code : { "101", "102", "103" })
+            w->AddSinc(QStringLiteral("#%1;8;r;n").arg(QLatin1String(code)));
+        tick();
+        QCOMPARE(w->sinc.at(2)->lastN, 1); // 103
+        QCOMPARE(w->sinc.at(1)->lastN, 2); // 102
+        QCOMPARE(w->sinc.at(0)->lastN, -1); // 101 hidden
+        const int row1 = w->sinc.at(2)->l1->y();
+        w->AddSinc(QStringLiteral("#103;2;r;n"));
+        tick();
+        QCOMPARE(listedCodes(), (QStringList { QStringLiteral("101"), QStringLiteral("102") }));
+        QCOMPARE(w->sinc.at(1)->lastN, 1);
+        QCOMPARE(w->sinc.at(1)->l1->y(), row1);
+        QCOMPARE(w->sinc.at(0)->lastN, 2);
+
+        w->maxn = -3; // a window too low for any row: the calls still time out
+        tick();
+        QCOMPARE(w->sinc.at(0)->lastN, -1);
+        QCOMPARE(w->sinc.at(1)->lastN, -1);
+        tick(60);
+        QCOMPARE(w->sinc.size(), 0);
+    }
+
+    void resize_neverFails_data()
+    {
+        QTest::addColumn<int>("dd");
+        QTest::addRow("default gap") << 5;
+        QTest::addRow("pitch zero") << -19;
+        QTest::addRow("pitch negative") << -1000;
+        QTest::addRow("huge gap") << 2000000000;
+    }
+    void resize_neverFails()
+    {
+        QFETCH(int, dd);
+        startConsole({ { QStringLiteral("Visualization/dd"), QString::number(dd) } });
+        w->show();
+        w->resize(800, 700);
+        QTRY_COMPARE(w->height(), 700);
+        const int pitch = w->l1->height() + dd;
+        QCOMPARE(w->maxn, pitch <= 0 ? 0 : (700 - 40) / pitch - 1);
+    }
+
+    void datagramSizes_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<bool>("handled");
+        QTest::addRow("exactly 8192 bytes") << 8192 << true;
+        QTest::addRow("8193 bytes") << 8193 << false;
+        QTest::addRow("60000 bytes") << 60000 << false;
+    }
+    void datagramSizes()
+    {
+        QFETCH(int, size);
+        QFETCH(bool, handled);
+        startConsole();
+        QByteArray big = "#101;0;;";
+        big += QByteArray(size - big.size(), 'n');
+        send(big);
+        send(QByteArray()); // empty datagrams are ignored
+        send("#102;0;;after");
+        QTRY_COMPARE(bed("102")->l, QStringLiteral("after"));
+        QCOMPARE(bed("101")->l.size() == size - 8, handled);
+    }
+
+    void malformedDatagrams_neverHurtTheConsole()
+    {
+        startConsole();
+        w->nm2Click();
+        w->TimerPlus->start();
+        QRandomGenerator rng(20261208);
+        const QList<QByteArray> pieces { "#", ";", "101", "102", "0", "2", "4", "8", "\r\n", QByteArray(1, '\0'),
+                                         "\xff\xfe", "\xd0", "\xd0\x9f", "A;B", ";;;;;;", "FromDovrelan" };
+        for (int i = 0; i < 3000; ++i) {
+            QByteArray d;
+            if (i % 2) {
+                const int n = rng.bounded(1, 12);
+                for (int k = 0; k < n; ++k)
+                    d += pieces[rng.bounded(pieces.size())];
+            } else {
+                d.resize(rng.bounded(1, 300));
+                for (char &c : d)
+                    c = char(rng.bounded(256));
+            }
+            send(d);
+            if (i % 100 == 0)
+                QTest::qWait(1);
+        }
+        // A cancel and a tick clear any entry the noise left for bed 102, so
+        // the final call starts a call of its own.
+        send("#102;2;;cancelled");
+        QTRY_VERIFY_WITH_TIMEOUT(bed("102")->l == u"cancelled", 10000);
+        tick();
+        send("#102;8;Nurse;final");
+        QTRY_VERIFY_WITH_TIMEOUT(bed("102")->l == u"final" && bed("102")->isOn, 10000);
+        tick(3);
+        // Every entry belongs to a bed that is in the bed list.
+        for (const auto &item : w->sinc)
+            QVERIFY(w->sl.indexOf(item.object->table) >= 0);
+        QVERIFY(w->isinit);
+    }
+};
+
+QTEST_MAIN(TestDispatch)
+#include "tst_dispatch.moc"
