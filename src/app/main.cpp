@@ -1,18 +1,17 @@
 // Kalvora: the ward's bed-call console.
 
+#include "ConsoleApplication.h"
 #include "TkrdoMF.h"
 #include "SingleInstance.h"
 #include "editing/FormTable.h"
 #include "settings/Settings.h"
 #include "ui/Errors.h"
 
-#include <QApplication>
-
 using namespace kalvora;
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
+    ConsoleApplication app(argc, argv);
 
     SingleInstance guard;
     if (!guard.acquire(10)) {
