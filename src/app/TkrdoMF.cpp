@@ -43,6 +43,10 @@ void TkrdoMF::buildComponents()
     setWindowTitle(QStringLiteral("krdoMF"));
     resize(481, 250);
     setFont(consoleFont(11, false));
+    // The client area is plain button face where plan and panel do not reach.
+    QPalette plain = palette();
+    plain.setColor(QPalette::Window, plain.color(QPalette::Button));
+    setPalette(plain);
     setAutoFillBackground(true);
     setMouseTracking(true);
 

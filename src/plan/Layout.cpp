@@ -6,6 +6,7 @@
 #include "ui/PictureControl.h"
 #include "ui/TextLabel.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
@@ -88,9 +89,15 @@ void TkrdoMF::LoadTableFile()
     curTable = nullptr;
     sinc.takeAll();
     sl.takeAll();
+    qsizetype made = 0;
     for (const QString &line : std::as_const(lines.value())) {
         // The key is the code exactly as written, spaces included.
         sl.append(CopyField(line, 1, u';'), Ttable::Create(line, m_tableContext));
+        // Every new control posts events to itself and the window, and Qt
+        // compares each new one with those still waiting: delivered now and
+        // then, they keep a large ward's start-up linear.
+        if (++made % 256 == 0)
+            QCoreApplication::sendPostedEvents();
     }
 }
 
