@@ -21,7 +21,7 @@ std::optional<QString> strictUtf8(const QByteArray &bytes)
     // A stateful decoder: only it counts the sequences it had to replace.
     QStringDecoder decoder(QStringDecoder::Utf8);
     QString text = decoder.decode(bytes);
-    if (decoder.hasError())
+    if (decoder.hasError() || !bytes.isValidUtf8()) // the decoder keeps a cut-off last sequence
         return std::nullopt;
     return text;
 }
@@ -61,7 +61,11 @@ QByteArray iconvConvert(const char *to, const char *from, const QByteArray &inpu
         std::memcpy(outPtr, replacement.constData(), size_t(replacement.size()));
         outPtr += replacement.size();
         outLeft -= size_t(replacement.size());
-        const size_t skip = std::min<size_t>(size_t(inputUnit), inLeft);
+        size_t skip = size_t(inputUnit);
+        if (inputUnit == 2 && inLeft >= 4 && (uchar(in[1]) & 0xFC) == 0xD8
+            && (uchar(in[3]) & 0xFC) == 0xDC)
+            skip = 4; // a surrogate pair is one character
+        skip = std::min(skip, inLeft);
         in += skip;
         inLeft -= skip;
     }

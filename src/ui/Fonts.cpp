@@ -2,6 +2,12 @@
 
 #include <QFile>
 #include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QHash>
+#include <QRawFont>
+
+#include <cmath>
 
 namespace kalvora {
 
@@ -47,6 +53,35 @@ QFont consoleFont(int pixelSize, bool bold)
     font.setPixelSize(pixelSize);
     font.setBold(bold);
     return font;
+}
+
+LineMetrics lineMetrics(const QFont &font)
+{
+    static QHash<QString, LineMetrics> cache;
+    const QString key = font.key();
+    if (const auto it = cache.constFind(key); it != cache.constEnd())
+        return *it;
+
+    const QFontMetrics fm(font);
+    LineMetrics metrics { fm.ascent(), fm.height() };
+    const QRawFont raw = QRawFont::fromFont(font);
+    const QByteArray os2 = raw.fontTable("OS/2");
+    const QByteArray head = raw.fontTable("head");
+    const auto u16 = [](const QByteArray &table, int at) {
+        return int(quint8(table[at])) << 8 | int(quint8(table[at + 1]));
+    };
+    if (raw.isValid() && os2.size() >= 78 && head.size() >= 20) {
+        const int unitsPerEm = u16(head, 18);
+        const double pixels = QFontInfo(font).pixelSize();
+        if (unitsPerEm > 0 && pixels > 0) {
+            const int ascent = int(std::lround(u16(os2, 74) * pixels / unitsPerEm));
+            const int descent = int(std::lround(u16(os2, 76) * pixels / unitsPerEm));
+            if (ascent > 0 && descent >= 0)
+                metrics = { ascent, ascent + descent };
+        }
+    }
+    cache.insert(key, metrics);
+    return metrics;
 }
 
 } // namespace kalvora

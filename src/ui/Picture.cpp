@@ -26,6 +26,42 @@ int consoleDelay(int readerDelayMs)
     return frameDelayMs(readerDelayMs / 10);
 }
 
+// The delay of every image of a GIF as stored, in hundredths of a second (0
+// for an image without a graphic control block). Qt's decoder reports its own
+// replacement for delays of 0 and 1, so the console reads them itself. Empty
+// when the bytes are not a GIF; stops at the first damaged block.
+QList<int> gifDelays(const QByteArray &bytes)
+{
+    QList<int> delays;
+    if (!bytes.startsWith("GIF87a") && !bytes.startsWith("GIF89a"))
+        return delays;
+    const auto byteAt = [&bytes](qsizetype i) { return i < bytes.size() ? quint8(bytes[i]) : 0; };
+    const auto colourTable = [](quint8 flags) { return flags & 0x80 ? 3 << ((flags & 7) + 1) : 0; };
+    // Skips data sub-blocks; returns the position after the terminator.
+    const auto skipSubBlocks = [&](qsizetype i) {
+        while (i < bytes.size() && byteAt(i) != 0)
+            i += 1 + byteAt(i);
+        return i + 1;
+    };
+    qsizetype i = 13 + colourTable(byteAt(10));
+    int pending = 0;
+    while (i < bytes.size()) {
+        const quint8 block = byteAt(i);
+        if (block == 0x21) {
+            if (byteAt(i + 1) == 0xf9 && byteAt(i + 2) >= 4)
+                pending = byteAt(i + 4) | (byteAt(i + 5) << 8);
+            i = skipSubBlocks(i + 2);
+        } else if (block == 0x2c) {
+            delays.append(pending);
+            pending = 0;
+            i = skipSubBlocks(i + 10 + colourTable(byteAt(i + 9)) + 1);
+        } else {
+            break;
+        }
+    }
+    return delays;
+}
+
 // Files decoded in this process, shared while any holder uses them. The key
 // includes size and modification time, so a changed file is decoded anew.
 QHash<QString, std::weak_ptr<const PictureData>> &pictureCache()
@@ -44,12 +80,15 @@ Picture decodePicture(const QByteArray &bytes)
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
     reader.setDecideFormatFromContent(true);
+    const QList<int> storedDelays = gifDelays(bytes);
     // Frames are composed by the decoder; read them all.
     while (true) {
         QImage image = reader.read();
         if (image.isNull())
             break;
-        const int delay = consoleDelay(reader.nextImageDelay());
+        const qsizetype index = qsizetype(data->frames.size());
+        const int delay = index < storedDelays.size() ? frameDelayMs(storedDelays[index])
+                                                      : consoleDelay(reader.nextImageDelay());
         if (data->frames.empty())
             data->size = image.size();
         else if (image.size() != data->size)

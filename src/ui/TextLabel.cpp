@@ -1,5 +1,7 @@
 #include "TextLabel.h"
 
+#include "Fonts.h"
+
 #include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
@@ -89,7 +91,7 @@ void TextLabel::relayout()
     int w = 0;
     for (const auto &[start, length] : std::as_const(m_lines))
         w = std::max(w, fm.horizontalAdvance(m_shown.text.mid(start, length)));
-    resize(w, fm.height() * int(m_lines.size()));
+    resize(w, lineMetrics(font()).height * int(m_lines.size()));
     update();
 }
 
@@ -98,6 +100,7 @@ void TextLabel::paintEvent(QPaintEvent *)
     QPainter p(this);
     p.setPen(m_color);
     const QFontMetrics fm(font());
+    const LineMetrics metrics = lineMetrics(font());
     QFont underlinedFont = font();
     underlinedFont.setUnderline(true);
     int y = 0;
@@ -106,7 +109,7 @@ void TextLabel::paintEvent(QPaintEvent *)
         const QString line = m_shown.text.mid(lineStart, length);
         const int lineWidth = fm.horizontalAdvance(line);
         int x = m_centered ? (width() - lineWidth) / 2 : 0;
-        const int baseline = y + fm.ascent();
+        const int baseline = y + metrics.ascent;
         qsizetype drawn = 0;
         while (nextUnderline != m_shown.underlined.cend() && *nextUnderline < lineStart + length) {
             const qsizetype at = *nextUnderline - lineStart;
@@ -124,7 +127,7 @@ void TextLabel::paintEvent(QPaintEvent *)
             drawn = at + 1;
         }
         p.drawText(x, baseline, line.mid(drawn));
-        y += fm.height();
+        y += metrics.height;
     }
 }
 
