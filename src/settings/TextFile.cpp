@@ -15,15 +15,13 @@ namespace {
 
 constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 
-// The text of bytes that are valid UTF-8, or nothing.
+// The text of bytes that are valid UTF-8 (a sequence cut off at the end is
+// not), or nothing.
 std::optional<QString> strictUtf8(const QByteArray &bytes)
 {
-    // A stateful decoder: only it counts the sequences it had to replace.
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError() || !bytes.isValidUtf8()) // the decoder keeps a cut-off last sequence
+    if (!bytes.isValidUtf8())
         return std::nullopt;
-    return text;
+    return QString::fromUtf8(bytes);
 }
 
 // Runs iconv over the whole input; characters it cannot convert are replaced
