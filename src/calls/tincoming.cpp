@@ -2,6 +2,7 @@
 
 #include "CallListLayout.h"
 #include "plan/Ttable.h"
+#include "ui/Coordinates.h"
 #include "ui/Fonts.h"
 #include "ui/TextLabel.h"
 
@@ -26,10 +27,10 @@ tincoming::~tincoming()
 void tincoming::createLabels()
 {
     const EntryContext &c = m_context;
-    const qint32 left = c.panelLeft + c.cx;
-    const qint32 top = c.panelTop + c.cy;
+    const qint32 left = at(c.panelLeft, c.cx);
+    const qint32 top = at(c.panelTop, c.cy);
     const QString texts[3] = { m_str1, m_str2, QString() };
-    const qint32 lefts[3] = { left, left + c.cw1, left + c.cw2 };
+    const qint32 lefts[3] = { left, at(left, c.cw1), at(left, c.cw2) };
     TextLabel **labels[3] = { &l1, &l2, &l3 };
     for (int i = 0; i < 3; ++i) {
         auto *label = new TextLabel(c.parent);

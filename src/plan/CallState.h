@@ -2,6 +2,8 @@
 
 #include <QtGlobal>
 
+#include <limits>
+
 namespace kalvora {
 
 // The call state of one bed: idle, calling, or overdue.
@@ -46,7 +48,8 @@ struct CallState {
         Tick tick;
         if (!isOn)
             return tick;
-        ++curT;
+        if (curT < std::numeric_limits<qint32>::max())
+            ++curT;
         if (curT == redSec) {
             isRed = true;
             tick.turnedRed = true;

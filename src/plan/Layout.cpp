@@ -2,6 +2,7 @@
 
 #include "BedFile.h"
 #include "app/TkrdoMF.h"
+#include "ui/Coordinates.h"
 #include "ui/Errors.h"
 #include "ui/PictureControl.h"
 #include "ui/TextLabel.h"
@@ -58,13 +59,13 @@ void TkrdoMF::LoadData()
     // 7. The column titles of the call list.
     TextLabel **titles[] = { &cl1, &cl2, &cl3 };
     const QString texts[] = { cs1, cs2, cs3 };
-    const qint32 lefts[] = { cx, cx + cw1, cx + cw2 };
+    const qint32 lefts[] = { cx, at(cx, cw1), at(cx, cw2) };
     for (int i = 0; i < 3; ++i) {
         delete *titles[i];
         auto *title = new TextLabel(this);
         title->setLabelFont(l1->font());
         title->setText(texts[i]);
-        title->move(iPanel->x() + lefts[i], iPanel->y() + cy);
+        title->move(at(iPanel->x(), lefts[i]), at(iPanel->y(), cy));
         title->show();
         *titles[i] = title;
     }

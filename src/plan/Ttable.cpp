@@ -1,5 +1,6 @@
 #include "Ttable.h"
 
+#include "ui/Coordinates.h"
 #include "ui/Errors.h"
 #include "ui/PictureControl.h"
 #include "ui/TextLabel.h"
@@ -81,10 +82,10 @@ const PictureHolder &Ttable::kindPicture(const KindPictures *set) const
 
 void Ttable::Pos(qint32 x, qint32 y)
 {
-    iT->move(x - iT->width() / 2, y - iT->height() / 2);
-    iB->move(x + m_context.bdx - iB->width() / 2, y + m_context.bdy - iB->height() / 2);
+    iT->move(at(x, -(iT->width() / 2)), at(y, -(iT->height() / 2)));
+    iB->move(at(x, m_context.bdx, -(iB->width() / 2)), at(y, m_context.bdy, -(iB->height() / 2)));
     lab->setText(l);
-    lab->move(x - lab->width() / 2, y - lab->height() / 2);
+    lab->move(at(x, -(lab->width() / 2)), at(y, -(lab->height() / 2)));
     updateHint();
 }
 
