@@ -5,6 +5,8 @@ declare -A KALVORA_PACKAGES=(
     [build]="cmake g++ make pkg-config qt6-base-dev qt6-multimedia-dev libgl-dev libbenchmark-dev"
     [test]="iproute2 util-linux fonts-wine"
     [demo]="xvfb xauth imagemagick fonts-wine iproute2 util-linux"
+    [desktop]="desktop-file-utils appstream file"
+    [package]="dpkg-dev file"
 )
 
 ensure_packages() {

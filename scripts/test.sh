@@ -15,9 +15,10 @@ if [[ ${1:-} == --sanitize ]]; then
     cmake_args=(-DCMAKE_BUILD_TYPE=Debug -DKALVORA_SANITIZE=ON -DKALVORA_BUILD_BENCHMARKS=OFF)
 fi
 
-ensure_packages build test
+ensure_packages build test desktop
 cmake -S "$root" -B "$build" "${cmake_args[@]}" >/dev/null
 cmake --build "$build" -j"$(nproc)"
+"$root/scripts/check-desktop.sh"
 
 ctest_cmd=(ctest --test-dir "$build" --output-on-failure --timeout 300 -j2)
 status=0
