@@ -7,6 +7,7 @@ declare -A KALVORA_PACKAGES=(
     [demo]="xvfb xauth imagemagick fonts-wine iproute2 util-linux"
     [desktop]="desktop-file-utils appstream file"
     [package]="dpkg-dev file"
+    [fuzz]="clang libclang-rt-14-dev"
 )
 
 ensure_packages() {

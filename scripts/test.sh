@@ -13,6 +13,7 @@ cmake_args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
 if [[ ${1:-} == --sanitize ]]; then
     build="$root/build-asan"
     cmake_args=(-DCMAKE_BUILD_TYPE=Debug -DKALVORA_SANITIZE=ON -DKALVORA_BUILD_BENCHMARKS=OFF)
+    export LSAN_OPTIONS="suppressions=$root/tests/support/lsan.supp:print_suppressions=0"
 fi
 
 ensure_packages build test desktop

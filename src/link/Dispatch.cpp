@@ -9,6 +9,8 @@
 #include <QTimer>
 #include <QUdpSocket>
 
+#include <exception>
+
 namespace kalvora {
 
 void TkrdoMF::IdUDPServer1UDPRead(const QByteArray &data)
@@ -46,13 +48,23 @@ void TkrdoMF::AddSinc(const QString &str)
         }
         sinc.append(event.code,
                     std::make_unique<tincoming>(bed, event.responsible, event.name, m_entryContext));
-        bed->ShutOn();
+        // The call is on (its state changes before its picture) even when the
+        // kind has no usable calling picture; it must still be heard and show
+        // its bill, and only then is the picture's error raised.
+        std::exception_ptr pictureError;
+        try {
+            bed->ShutOn();
+        } catch (...) {
+            pictureError = std::current_exception();
+        }
         if (event.type == kCallWithBill) {
             bed->ShowBill();
             WavBill();
         } else {
             WavCall();
         }
+        if (pictureError)
+            std::rethrow_exception(pictureError);
         return;
     }
 

@@ -1,11 +1,49 @@
 #include "SoundPlayer.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QSoundEffect>
 #include <QUrl>
+#include <QtEndian>
 
 namespace kalvora {
+
+namespace {
+
+// Whether the file is a whole WAV file: a RIFF/WAVE header, a format chunk,
+// and a data chunk that the file holds to its end. The sound loader waits
+// forever for the rest of a cut-short or empty file, neither playing it nor
+// reporting an error, and the effect's destructor then waits for the loader:
+// such a file counts as one that cannot be played.
+bool wholeWaveFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const qint64 size = file.size();
+    const QByteArray head = file.read(12);
+    if (head.size() < 12 || !head.startsWith("RIFF") || head.mid(8, 4) != "WAVE")
+        return false;
+    bool format = false;
+    qint64 at = 12;
+    while (at + 8 <= size && file.seek(at)) {
+        const QByteArray chunk = file.read(8);
+        if (chunk.size() < 8)
+            return false;
+        const quint32 length = qFromLittleEndian<quint32>(chunk.constData() + 4);
+        if (at + 8 + qint64(length) > size)
+            return false;
+        if (chunk.startsWith("fmt "))
+            format = length >= 16;
+        else if (chunk.startsWith("data"))
+            return format;
+        at += 8 + qint64(length) + (length & 1);
+    }
+    return false;
+}
+
+} // namespace
 
 SoundPlayer::SoundPlayer(QObject *parent) : QObject(parent) { }
 
@@ -33,7 +71,7 @@ QSoundEffect *SoundPlayer::effectFor(const QString &path)
 
 void SoundPlayer::preload(const QString &path)
 {
-    if (QFileInfo::exists(path))
+    if (QFileInfo::exists(path) && wholeWaveFile(path))
         effectFor(path);
 }
 
@@ -43,10 +81,15 @@ void SoundPlayer::play(const QString &path)
     ++m_requests;
     if (!QFileInfo::exists(path))
         return;
-    QSoundEffect *effect = effectFor(path);
+    const bool playable = m_effects.contains(path) || wholeWaveFile(path);
+    QSoundEffect *effect = playable ? effectFor(path) : nullptr;
     for (QSoundEffect *other : std::as_const(m_effects)) {
         if (other != effect && other->isPlaying())
             other->stop();
+    }
+    if (!effect) {
+        alert();
+        return;
     }
     switch (effect->status()) {
     case QSoundEffect::Error:

@@ -40,7 +40,11 @@ Status BedFile::save(const QStringList &bedLines) const
                                              encodeTextLines(previous->lines, previous->encoding)))
             return error;
     }
-    return writeFileAtomically(path(), encodeTextLines(bedLines, TextEncoding::Utf8));
+    // A file that starts with U+FEFF reads as one with a byte-order mark, so a
+    // first line that starts with that character gets a mark of its own.
+    const bool markFirst = !bedLines.isEmpty() && bedLines.first().startsWith(QChar(0xFEFF));
+    const TextEncoding encoding = markFirst ? TextEncoding::Utf8Bom : TextEncoding::Utf8;
+    return writeFileAtomically(path(), encodeTextLines(bedLines, encoding));
 }
 
 } // namespace kalvora

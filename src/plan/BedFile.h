@@ -20,7 +20,9 @@ struct BedFile {
 
     // Keeps the previous file as the backup (its lines, blank ones included,
     // each ending in CR LF, in the encoding it was read with), then writes the
-    // given bed lines, each ending in CR LF, as UTF-8 without byte-order mark.
+    // given bed lines, each ending in CR LF, as UTF-8 without byte-order mark
+    // (with one when the first line starts with U+FEFF, which a reader would
+    // otherwise take for the mark).
     // Each file is replaced atomically. A failure leaves the bed file as it was.
     Status save(const QStringList &bedLines) const;
 };

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <iconv.h>
+#include <unistd.h>
 
 namespace kalvora {
 
@@ -72,6 +73,18 @@ QByteArray iconvConvert(const char *to, const char *from, const QByteArray &inpu
     return out;
 }
 
+// Unpaired surrogates (a damaged UTF-16 file) become U+FFFD, as ill-formed
+// UTF-8 does: no encoding could write them back as they were read.
+void replaceUnpairedSurrogates(QString &text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            ++i;
+        else if (text.at(i).isSurrogate())
+            text[i] = QChar::ReplacementCharacter;
+    }
+}
+
 QStringList splitLines(QStringView text)
 {
     QStringList lines;
@@ -116,23 +129,33 @@ TextLines decodeTextLines(const QByteArray &bytes)
 {
     TextLines result;
     QString text;
+    // The byte-order mark is taken off here; the decoders must keep a second
+    // one, which is text (they would drop it too by default).
+    constexpr auto flags =
+            QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom;
     if (bytes.startsWith(kUtf8Bom)) {
         result.encoding = TextEncoding::Utf8Bom;
-        text = QString::fromUtf8(bytes.mid(3));
+        text = QStringDecoder(QStringDecoder::Utf8, flags).decode(bytes.mid(3));
     } else if (bytes.startsWith("\xFF\xFE")) {
         result.encoding = TextEncoding::Utf16Le;
-        text = QStringDecoder(QStringDecoder::Utf16LE, QStringDecoder::Flag::Stateless)
-                       .decode(bytes.mid(2));
+        text = QStringDecoder(QStringDecoder::Utf16LE, flags).decode(bytes.mid(2));
+        replaceUnpairedSurrogates(text);
     } else if (bytes.startsWith("\xFE\xFF")) {
         result.encoding = TextEncoding::Utf16Be;
-        text = QStringDecoder(QStringDecoder::Utf16BE, QStringDecoder::Flag::Stateless)
-                       .decode(bytes.mid(2));
-    } else if (auto utf8 = strictUtf8(bytes)) {
-        result.encoding = TextEncoding::Utf8;
-        text = std::move(*utf8);
+        text = QStringDecoder(QStringDecoder::Utf16BE, flags).decode(bytes.mid(2));
+        replaceUnpairedSurrogates(text);
     } else {
-        result.encoding = TextEncoding::Cp1251;
-        text = decodeCp1251(bytes);
+        // In an 8-bit text the NUL that ends it is a zero byte: what follows
+        // (junk left by a crash, say) must not decide the encoding.
+        const qsizetype nulByte = bytes.indexOf('\0');
+        const QByteArray head = nulByte >= 0 ? bytes.left(nulByte) : bytes;
+        if (auto utf8 = strictUtf8(head)) {
+            result.encoding = TextEncoding::Utf8;
+            text = std::move(*utf8);
+        } else {
+            result.encoding = TextEncoding::Cp1251;
+            text = decodeCp1251(head);
+        }
     }
     const qsizetype nul = text.indexOf(QChar(u'\0'));
     if (nul >= 0)
@@ -210,10 +233,15 @@ Status writeFileAtomically(const QString &path, const QByteArray &bytes)
                      err ? systemReason(err) : file.errorString());
     };
     errno = 0;
-    if (!file.open(QIODevice::WriteOnly))
+    // Unbuffered: a buffered write only fails when commit() flushes it, and
+    // commit() then still puts the cut-short file in place of the old one
+    // (a full disk would leave an empty bed file).
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return failure(errno);
     errno = 0;
-    if (file.write(bytes) != bytes.size()) {
+    // The data must be on the disk before the new file replaces the old one;
+    // commit() ignores the errors of its own sync.
+    if (file.write(bytes) != bytes.size() || ::fsync(file.handle()) != 0) {
         const int err = errno;
         file.cancelWriting();
         return failure(err);
