@@ -48,9 +48,9 @@ struct Ward {
         tables.open(QIODevice::WriteOnly);
         for (int i = 0; i < beds; ++i) {
             const QString line = code(i) + u';' + QString::number(20 + (i % 100) * 10) + u';'
-                    + QString::number(20 + (i / 100) * 7) + u';' + QString::number(i % 20)
-                    + QLatin1String(";Палата ") + QString::number(i / 3) + QLatin1String(", койка ")
-                    + QString::number(i % 3 + 1) + QLatin1String(";C");
+                + QString::number(20 + (i / 100) * 7) + u';' + QString::number(i % 20)
+                + QLatin1String(";Палата ") + QString::number(i / 3) + QLatin1String(", койка ")
+                + QString::number(i % 3 + 1) + QLatin1String(";C");
             tables.write(line.toUtf8() + "\r\n");
         }
         tables.close();
@@ -63,7 +63,7 @@ struct Ward {
         ini.close();
         probe.close();
         console = std::make_unique<TkrdoMF>(
-                TkrdoMF::Files { dir.path() + QLatin1String("/kalvora.ini"), data });
+            TkrdoMF::Files { dir.path() + QLatin1String("/kalvora.ini"), data });
         console->FormCreate();
         if (!console->isinit)
             qFatal("the benchmark console did not start");
@@ -110,7 +110,8 @@ void BM_DispatchRepeatedCall(benchmark::State &state)
     const int k = spread(int(state.range(0)));
     QStringList calls;
     for (int i = 0; i < k; ++i)
-        calls.append(u'#' + code(int(qint64(i) * state.range(0) / k)) + QLatin1String(";8;Nurse;Bed"));
+        calls.append(u'#' + code(int(qint64(i) * state.range(0) / k))
+                     + QLatin1String(";8;Nurse;Bed"));
     for (const QString &event : std::as_const(calls))
         w.AddSinc(event);
     for (auto _ : state) {
@@ -225,8 +226,18 @@ void BM_LookupLinear(benchmark::State &state)
 } // namespace
 
 BENCHMARK(BM_DispatchCall)->Arg(10)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_DispatchRepeatedCall)->Arg(10)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_DispatchCancel)->Arg(10)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DispatchRepeatedCall)
+    ->Arg(10)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DispatchCancel)
+    ->Arg(10)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Tick)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LoadBedFile)->Arg(10)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SaveBedFile)->Arg(10)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);

@@ -4,7 +4,10 @@
 
 namespace kalvora {
 
-ConsoleApplication::ConsoleApplication(int &argc, char **argv) : QApplication(argc, argv) { }
+ConsoleApplication::ConsoleApplication(int &argc, char **argv)
+    : QApplication(argc, argv)
+{
+}
 
 bool ConsoleApplication::notify(QObject *receiver, QEvent *event)
 {

@@ -19,7 +19,10 @@ QString SingleInstance::defaultLockPath()
     return QDir::tempPath() + QLatin1String("/Tesmarin_CHECKEXIST-") + QString::number(::getuid());
 }
 
-SingleInstance::SingleInstance(QString lockPath) : m_path(std::move(lockPath)) { }
+SingleInstance::SingleInstance(QString lockPath)
+    : m_path(std::move(lockPath))
+{
+}
 
 SingleInstance::~SingleInstance()
 {

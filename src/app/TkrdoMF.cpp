@@ -20,8 +20,9 @@
 namespace kalvora {
 
 TkrdoMF::TkrdoMF(Files files, QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                      | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+    : QWidget(parent,
+              Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                  | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
     , m_files(std::move(files))
 {
     setObjectName(QStringLiteral("krdoMF"));
@@ -290,7 +291,8 @@ void TkrdoMF::showEvent(QShowEvent *event)
         if (work.isEmpty() || frame == client)
             return;
         setGeometry(work.adjusted(client.left() - frame.left(), client.top() - frame.top(),
-                                  client.right() - frame.right(), client.bottom() - frame.bottom()));
+                                  client.right() - frame.right(),
+                                  client.bottom() - frame.bottom()));
     });
 }
 

@@ -1,8 +1,8 @@
 // Kalvora: the ward's bed-call console.
 
 #include "ConsoleApplication.h"
-#include "TkrdoMF.h"
 #include "SingleInstance.h"
+#include "TkrdoMF.h"
 #include "editing/FormTable.h"
 #include "settings/Settings.h"
 #include "ui/Errors.h"
@@ -15,13 +15,14 @@ int main(int argc, char *argv[])
 
     SingleInstance guard;
     if (!guard.acquire(10)) {
-        messageBox(QStringLiteral("!"), QStringLiteral("Tesmarin: один экземпляр программы уже открыт."),
-                   BoxIcon::None);
+        messageBox(QStringLiteral("!"),
+                   QStringLiteral("Tesmarin: один экземпляр программы уже открыт."), BoxIcon::None);
         return 0;
     }
 
     const QString exe = QCoreApplication::applicationFilePath();
-    TkrdoMF window({ settingsPathFor(exe), QCoreApplication::applicationDirPath() + QLatin1String("/data") });
+    TkrdoMF window(
+        { settingsPathFor(exe), QCoreApplication::applicationDirPath() + QLatin1String("/data") });
     window.FormCreate();
     TFormTable form(&window.iTable);
     window.setFormTable(&form);

@@ -28,7 +28,7 @@ qint32 rowTop(qint32 panelTop, qint32 cy, qint32 row, qint32 lineHeight, qint32 
 {
     const qint64 top = qint64(panelTop) + cy + qint64(row) * (qint64(lineHeight) + dd);
     return qint32(std::clamp<qint64>(top, std::numeric_limits<qint32>::min() / 2,
-                                      std::numeric_limits<qint32>::max() / 2));
+                                     std::numeric_limits<qint32>::max() / 2));
 }
 
 CallListRows layCallList(qint32 count, qint32 maxn)

@@ -46,8 +46,9 @@ void TkrdoMF::AddSinc(const QString &str)
             sinc.moveToEnd(sinc.indexOf(entry));
             return;
         }
-        sinc.append(event.code,
-                    std::make_unique<tincoming>(bed, event.responsible, event.name, m_entryContext));
+        sinc.append(
+            event.code,
+            std::make_unique<tincoming>(bed, event.responsible, event.name, m_entryContext));
         // The call is on (its state changes before its picture) even when the
         // kind has no usable calling picture; it must still be heard and show
         // its bill, and only then is the picture's error raised.
@@ -74,7 +75,7 @@ void TkrdoMF::AddSinc(const QString &str)
         const auto restart = qScopeGuard([this] { TimerPlus->start(); });
         const qint64 at = qint64(sl.size()) * 10;
         const QString line = event.code + u';' + QString::number(at) + u';' + QString::number(at)
-                + QLatin1String(";1;") + event.name + u';' + event.cancelcode;
+            + QLatin1String(";1;") + event.name + u';' + event.cancelcode;
         sl.append(event.code, Ttable::Create(line, m_tableContext));
     }
 }

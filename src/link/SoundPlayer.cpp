@@ -45,7 +45,10 @@ bool wholeWaveFile(const QString &path)
 
 } // namespace
 
-SoundPlayer::SoundPlayer(QObject *parent) : QObject(parent) { }
+SoundPlayer::SoundPlayer(QObject *parent)
+    : QObject(parent)
+{
+}
 
 SoundPlayer::~SoundPlayer() = default;
 

@@ -28,7 +28,10 @@ void enlargeReceiveBuffer(QUdpSocket &socket)
 
 } // namespace
 
-UdpListener::UdpListener(QObject *parent) : QObject(parent) { }
+UdpListener::UdpListener(QObject *parent)
+    : QObject(parent)
+{
+}
 
 UdpListener::~UdpListener() = default;
 
@@ -38,8 +41,8 @@ Status UdpListener::activate(quint16 port)
     auto v4 = std::make_unique<QUdpSocket>();
     if (!v4->bind(QHostAddress::AnyIPv4, port, QAbstractSocket::DontShareAddress)) {
         return QStringLiteral("Could not bind socket to UDP port %1. %2")
-                .arg(port)
-                .arg(v4->errorString());
+            .arg(port)
+            .arg(v4->errorString());
     }
     m_port = port;
     m_sockets.push_back(std::move(v4));

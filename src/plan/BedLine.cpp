@@ -59,8 +59,8 @@ QString withoutControls(QString text)
 QString formatBedLine(const BedRecord &bed)
 {
     return withoutControls(bed.code) + u';' + QString::number(bed.dx) + u';'
-            + QString::number(bed.dy) + u';' + QString::number(bed.imagenumber) + u';'
-            + withoutControls(bed.l) + u';' + withoutControls(bed.cancelcode);
+        + QString::number(bed.dy) + u';' + QString::number(bed.imagenumber) + u';'
+        + withoutControls(bed.l) + u';' + withoutControls(bed.cancelcode);
 }
 
 bool isBedLine(QStringView line)

@@ -15,8 +15,7 @@ namespace kalvora {
 // linear search would, but through an index, so it costs the same with ten
 // items or ten thousand. New items are only ever appended, which keeps each
 // index bucket in list order.
-template<class T>
-class KeyedList {
+template<class T> class KeyedList {
 public:
     struct Item {
         QString key;
@@ -75,8 +74,7 @@ public:
 
     // Removes, in list order, every item whose object satisfies pred, and hands
     // them to the caller in that order.
-    template<class Pred>
-    std::vector<std::unique_ptr<T>> takeIf(Pred pred)
+    template<class Pred> std::vector<std::unique_ptr<T>> takeIf(Pred pred)
     {
         std::vector<std::unique_ptr<T>> taken;
         auto keep = m_items.begin();

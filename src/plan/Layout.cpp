@@ -49,9 +49,9 @@ void TkrdoMF::LoadData()
     for (int k = 0; k < kKindCount; ++k) {
         for (const auto &s : sets) {
             const QString numbered = m_files.dataDir + u'/' + QLatin1String(s.prefix)
-                    + QString::number(k) + QLatin1String(".gif");
-            const QString fallback = m_files.dataDir + u'/' + QLatin1String(s.prefix)
-                    + QLatin1String("0.gif");
+                + QString::number(k) + QLatin1String(".gif");
+            const QString fallback =
+                m_files.dataDir + u'/' + QLatin1String(s.prefix) + QLatin1String("0.gif");
             s.set[size_t(k)].loadFromFile(QFileInfo::exists(numbered) ? numbered : fallback);
         }
     }

@@ -100,7 +100,7 @@ void Ttable::updateHint()
 void Ttable::ShowTable()
 {
     const KindPictures *set = !isOn ? m_context.iTable
-            : isRed                 ? m_context.iRedTable
+        : isRed                     ? m_context.iRedTable
                                     : m_context.iGreenTable;
     iT->copyFrom(kindPicture(set));
     Pos(dx, dy);
@@ -155,7 +155,8 @@ void Ttable::Hide()
 bool Ttable::MouseOver(qint32 mx, qint32 my) const
 {
     const QRect r = iT->geometry();
-    return r.left() <= mx && mx <= r.left() + r.width() && r.top() <= my && my <= r.top() + r.height();
+    return r.left() <= mx && mx <= r.left() + r.width() && r.top() <= my
+        && my <= r.top() + r.height();
 }
 
 void Ttable::setDragging(bool dragging)

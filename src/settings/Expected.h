@@ -9,10 +9,12 @@ namespace kalvora {
 
 // A value or the text of the error that prevented it. The layers below the
 // window report failures this way; the window turns them into messages.
-template<class T>
-class Expected {
+template<class T> class Expected {
 public:
-    Expected(T value) : m_value(std::move(value)) { }
+    Expected(T value)
+        : m_value(std::move(value))
+    {
+    }
     static Expected failure(QString error)
     {
         Expected e;

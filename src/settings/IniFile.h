@@ -21,7 +21,10 @@ namespace kalvora {
 class IniFile {
 public:
     IniFile() = default;
-    explicit IniFile(const QStringList &lines) : m_lines(lines) { }
+    explicit IniFile(const QStringList &lines)
+        : m_lines(lines)
+    {
+    }
 
     std::optional<QString> value(QStringView section, QStringView key) const;
     void setValue(QStringView section, QStringView key, const QString &value);

@@ -50,18 +50,17 @@ QString defaultText(const Key &key)
 {
     static const Settings defaults;
     return std::visit(
-            [](auto member) {
-                const auto &v = defaults.*member;
-                if constexpr (std::is_same_v<std::decay_t<decltype(v)>, QString>)
-                    return v;
-                else
-                    return QString::number(v);
-            },
-            key.field);
+        [](auto member) {
+            const auto &v = defaults.*member;
+            if constexpr (std::is_same_v<std::decay_t<decltype(v)>, QString>)
+                return v;
+            else
+                return QString::number(v);
+        },
+        key.field);
 }
 
-template<class Fn>
-Status writeEach(const QString &path, Fn text)
+template<class Fn> Status writeEach(const QString &path, Fn text)
 {
     IniFile ini = IniFile::load(path);
     for (const Key &key : kKeys) {
@@ -90,7 +89,9 @@ Status writeSettingComments(const QString &path)
 
 Status writeSettingDefaults(const QString &path)
 {
-    return writeEach(path, [](const Key &key) { return std::pair { str(key.name), defaultText(key) }; });
+    return writeEach(path, [](const Key &key) {
+        return std::pair { str(key.name), defaultText(key) };
+    });
 }
 
 Settings readSettings(const QString &path)
@@ -102,16 +103,16 @@ Settings readSettings(const QString &path)
         if (!text)
             continue;
         std::visit(
-                [&](auto member) {
-                    auto &target = s.*member;
-                    using T = std::decay_t<decltype(target)>;
-                    if constexpr (std::is_same_v<T, QString>) {
-                        target = text->left(kMaxSettingLength);
-                    } else if (const auto v = StrToInt(*text)) {
-                        target = static_cast<T>(*v); // ports keep the low 16 bits
-                    }
-                },
-                key.field);
+            [&](auto member) {
+                auto &target = s.*member;
+                using T = std::decay_t<decltype(target)>;
+                if constexpr (std::is_same_v<T, QString>) {
+                    target = text->left(kMaxSettingLength);
+                } else if (const auto v = StrToInt(*text)) {
+                    target = static_cast<T>(*v); // ports keep the low 16 bits
+                }
+            },
+            key.field);
     }
     return s;
 }

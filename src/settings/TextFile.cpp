@@ -114,8 +114,8 @@ QString systemReason(int error)
 QString decodeCp1251(const QByteArray &bytes)
 {
     // Every byte has a meaning in Windows-1251 except 0x98; UTF-16 output.
-    const QByteArray utf16 = iconvConvert("UTF-16LE", "WINDOWS-1251", bytes,
-                                          QByteArray("\xFD\xFF", 2), 1);
+    const QByteArray utf16 =
+        iconvConvert("UTF-16LE", "WINDOWS-1251", bytes, QByteArray("\xFD\xFF", 2), 1);
     return QString(reinterpret_cast<const QChar *>(utf16.constData()), utf16.size() / 2);
 }
 
@@ -132,7 +132,7 @@ TextLines decodeTextLines(const QByteArray &bytes)
     // The byte-order mark is taken off here; the decoders must keep a second
     // one, which is text (they would drop it too by default).
     constexpr auto flags =
-            QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom;
+        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom;
     if (bytes.startsWith(kUtf8Bom)) {
         result.encoding = TextEncoding::Utf8Bom;
         text = QStringDecoder(QStringDecoder::Utf8, flags).decode(bytes.mid(3));
@@ -201,15 +201,15 @@ Expected<QByteArray> readWholeFile(const QString &path)
     if (!file.open(QIODevice::ReadOnly)) {
         const int err = errno;
         return Expected<QByteArray>::failure(
-                QStringLiteral("Cannot open file \"%1\". %2")
-                        .arg(QFileInfo(path).absoluteFilePath(),
-                             err ? systemReason(err) : file.errorString()));
+            QStringLiteral("Cannot open file \"%1\". %2")
+                .arg(QFileInfo(path).absoluteFilePath(),
+                     err ? systemReason(err) : file.errorString()));
     }
     QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return Expected<QByteArray>::failure(
-                QStringLiteral("Cannot read file \"%1\". %2")
-                        .arg(QFileInfo(path).absoluteFilePath(), file.errorString()));
+            QStringLiteral("Cannot read file \"%1\". %2")
+                .arg(QFileInfo(path).absoluteFilePath(), file.errorString()));
     return bytes;
 }
 
@@ -229,8 +229,7 @@ Status writeFileAtomically(const QString &path, const QByteArray &bytes)
     file.setDirectWriteFallback(false);
     const auto failure = [&](int err) {
         return QStringLiteral("Cannot create file \"%1\". %2")
-                .arg(QFileInfo(path).absoluteFilePath(),
-                     err ? systemReason(err) : file.errorString());
+            .arg(QFileInfo(path).absoluteFilePath(), err ? systemReason(err) : file.errorString());
     };
     errno = 0;
     // Unbuffered: a buffered write only fails when commit() flushes it, and

@@ -14,7 +14,11 @@ namespace kalvora {
 // loop: every handler runs inside guarded(), which shows it and goes on.
 class KalvoraError : public std::exception {
 public:
-    explicit KalvoraError(QString message) : m_message(std::move(message)), m_utf8(m_message.toUtf8()) { }
+    explicit KalvoraError(QString message)
+        : m_message(std::move(message))
+        , m_utf8(m_message.toUtf8())
+    {
+    }
     const QString &message() const { return m_message; }
     const char *what() const noexcept override { return m_utf8.constData(); }
 

@@ -30,6 +30,9 @@ struct LineMetrics {
 LineMetrics lineMetrics(const QFont &font);
 
 // Maroon: red 128, green 0, blue 0.
-inline QColor maroon() { return QColor(128, 0, 0); }
+inline QColor maroon()
+{
+    return QColor(128, 0, 0);
+}
 
 } // namespace kalvora

@@ -93,7 +93,8 @@ Picture decodePicture(const QByteArray &bytes)
             data->size = image.size();
         else if (image.size() != data->size)
             image = image.copy(QRect(QPoint(0, 0), data->size));
-        data->frames.push_back({ image.convertToFormat(QImage::Format_ARGB32_Premultiplied), delay });
+        data->frames.push_back(
+            { image.convertToFormat(QImage::Format_ARGB32_Premultiplied), delay });
         data->cycleMs += delay;
         if (!reader.supportsAnimation() || reader.imageCount() == 1)
             break;
@@ -112,7 +113,7 @@ LoadOutcome PictureHolder::loadFromFile(const QString &path)
         return LoadOutcome::NotOpened;
     const QFileInfo info(path);
     const QString key = info.absoluteFilePath() + u'|' + QString::number(info.size()) + u'|'
-            + QString::number(info.lastModified().toMSecsSinceEpoch());
+        + QString::number(info.lastModified().toMSecsSinceEpoch());
     Picture picture;
     {
         const auto it = pictureCache().constFind(key);

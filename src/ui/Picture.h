@@ -48,7 +48,10 @@ enum class LoadOutcome {
 class PictureHolder {
 public:
     PictureHolder() = default;
-    explicit PictureHolder(Picture picture) : m_picture(std::move(picture)) { }
+    explicit PictureHolder(Picture picture)
+        : m_picture(std::move(picture))
+    {
+    }
 
     // Loading never raises an error. Files are decoded once per process and
     // shared while any holder still shows them.

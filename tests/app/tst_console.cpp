@@ -75,8 +75,10 @@ private slots:
             QCOMPARE(item.key, bed.code);
             QVERIFY(!bed.isOn);
             QCOMPARE(bed.iT->holder().picture(), w.iTable[size_t(bed.imagenumber)].picture());
-            QCOMPARE(bed.iT->pos(), QPoint(bed.dx - bed.iT->width() / 2, bed.dy - bed.iT->height() / 2));
-            QCOMPARE(bed.lab->pos(), QPoint(bed.dx - bed.lab->width() / 2, bed.dy - bed.lab->height() / 2));
+            QCOMPARE(bed.iT->pos(),
+                     QPoint(bed.dx - bed.iT->width() / 2, bed.dy - bed.iT->height() / 2));
+            QCOMPARE(bed.lab->pos(),
+                     QPoint(bed.dx - bed.lab->width() / 2, bed.dy - bed.lab->height() / 2));
             QCOMPARE(bed.lab->text(), bed.l);
             QVERIFY(!bed.iT->isHidden());
             QVERIFY(!bed.lab->isHidden());
@@ -93,7 +95,8 @@ private slots:
         f.writeSettings();
         const QString tables = f.dataFile(QStringLiteral("tables.txt"));
         // A blank line and a file in the old 8-bit code page.
-        const QByteArray before = "101;10;20;3;\xcf\xe0\xeb\xe0\xf2\xe0 1;C1\r\n\r\n 102 ;30;40;0;;\r\n";
+        const QByteArray before =
+            "101;10;20;3;\xcf\xe0\xeb\xe0\xf2\xe0 1;C1\r\n\r\n 102 ;30;40;0;;\r\n";
         {
             QFile file(tables);
             QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -134,12 +137,18 @@ private slots:
     {
         QTest::addColumn<QString>("broken");
         QTest::addColumn<QString>("message");
-        QTest::addRow("no bed file") << "no-tables" << "Cannot open file";
-        QTest::addRow("bed line with a bad number") << "bad-line" << "'4x' is not a valid integer value";
-        QTest::addRow("bill picture that is no picture") << "bad-bill" << "Could not load image. Invalid format";
-        QTest::addRow("no idle picture for a kind") << "no-bed0" << "Could not load image. Invalid format";
-        QTest::addRow("listening port taken") << "port" << "UDP port";
-        QTest::addRow("settings file cannot be written") << "settings" << "Unable to write to";
+        QTest::addRow("no bed file") << "no-tables"
+                                     << "Cannot open file";
+        QTest::addRow("bed line with a bad number") << "bad-line"
+                                                    << "'4x' is not a valid integer value";
+        QTest::addRow("bill picture that is no picture") << "bad-bill"
+                                                         << "Could not load image. Invalid format";
+        QTest::addRow("no idle picture for a kind") << "no-bed0"
+                                                    << "Could not load image. Invalid format";
+        QTest::addRow("listening port taken") << "port"
+                                              << "UDP port";
+        QTest::addRow("settings file cannot be written") << "settings"
+                                                         << "Unable to write to";
     }
     void failedStartUp_showsErrorAndLeavesFilesAlone()
     {
@@ -155,7 +164,8 @@ private slots:
         else if (broken == u"bad-line")
             f.writeBeds({ QStringLiteral("101;1;2;3;a;b"), QStringLiteral("102;1;2;4x;a;b") });
         else if (broken == u"bad-bill")
-            QFile(f.dataFile(QStringLiteral("bill.gif"))).open(QIODevice::WriteOnly | QIODevice::Truncate);
+            QFile(f.dataFile(QStringLiteral("bill.gif")))
+                .open(QIODevice::WriteOnly | QIODevice::Truncate);
         else if (broken == u"no-bed0") {
             f.writeBeds({ QStringLiteral("101;1;2;7;a;b") });
             QFile::remove(f.dataFile(QStringLiteral("bed0.gif")));
@@ -167,7 +177,7 @@ private slots:
         std::unique_ptr<TkrdoMF> console;
         if (broken == u"settings") {
             console = std::make_unique<TkrdoMF>(TkrdoMF::Files {
-                    f.dir() + QLatin1String("/missing-folder/kalvora.ini"), f.dataDir() });
+                f.dir() + QLatin1String("/missing-folder/kalvora.ini"), f.dataDir() });
             console->FormCreate();
         } else {
             f.start();
@@ -201,7 +211,8 @@ private slots:
         w.AddSinc(QStringLiteral("#101;8;Nurse;Bed"));
         QVERIFY(!w.close());
         QCOMPARE(m_boxes.size(), 1);
-        QVERIFY2(m_boxes.first().startsWith(QStringLiteral("Cannot create file")), qPrintable(m_boxes.first()));
+        QVERIFY2(m_boxes.first().startsWith(QStringLiteral("Cannot create file")),
+                 qPrintable(m_boxes.first()));
         QVERIFY(w.isinit);
         QCOMPARE(w.sl.size(), 24);
         QCOMPARE(w.sinc.size(), 1);
@@ -238,13 +249,14 @@ private slots:
         QProcess first;
         launch(first);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath(QStringLiteral("kalvora.ini"))), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath(QStringLiteral("Tesmarin_CHECKEXIST"))), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath(QStringLiteral("Tesmarin_CHECKEXIST"))),
+                                 10000);
 
         QProcess second;
         launch(second);
         QVERIFY(second.waitForFinished(10000));
         QVERIFY(QString::fromLocal8Bit(second.readAllStandardError())
-                        .contains(QStringLiteral("Tesmarin: один экземпляр программы уже открыт.")));
+                    .contains(QStringLiteral("Tesmarin: один экземпляр программы уже открыт.")));
         QCOMPARE(first.state(), QProcess::Running);
 
         first.kill(); // a crash: no clean exit

@@ -147,7 +147,8 @@ private slots:
         w->AddSinc(QStringLiteral("#101;2;;Named"));
         QVERIFY(!bed("101")->isOn);
         QVERIFY(bed("101")->iB->isHidden());
-        QCOMPARE(bed("101")->iT->holder().picture(), w->iTable[size_t(bed("101")->imagenumber)].picture());
+        QCOMPARE(bed("101")->iT->holder().picture(),
+                 w->iTable[size_t(bed("101")->imagenumber)].picture());
         QCOMPARE(w->sinc.size(), 1); // until the next tick
         tick();
         QCOMPARE(w->sinc.size(), 0);
@@ -173,11 +174,15 @@ private slots:
     {
         QTest::addColumn<QString>("event");
         QTest::addColumn<QString>("name");
-        QTest::addRow("announce for a known bed") << QStringLiteral("#101;0;X;New name") << QStringLiteral("New name");
-        QTest::addRow("cancel with CR LF after the type") << QStringLiteral("#101;2\r\n") << QString();
+        QTest::addRow("announce for a known bed")
+            << QStringLiteral("#101;0;X;New name") << QStringLiteral("New name");
+        QTest::addRow("cancel with CR LF after the type")
+            << QStringLiteral("#101;2\r\n") << QString();
         QTest::addRow("unknown type") << QStringLiteral("#101;9;X;Nine") << QStringLiteral("Nine");
-        QTest::addRow("type with a space") << QStringLiteral("#101;8 ;X;Spaced") << QStringLiteral("Spaced");
-        QTest::addRow("code differing in case") << QStringLiteral("#101;0;X;Y;Z;W") << QStringLiteral("Y");
+        QTest::addRow("type with a space")
+            << QStringLiteral("#101;8 ;X;Spaced") << QStringLiteral("Spaced");
+        QTest::addRow("code differing in case")
+            << QStringLiteral("#101;0;X;Y;Z;W") << QStringLiteral("Y");
     }
     void eventsThatChangeOnlyTheName()
     {
@@ -209,9 +214,11 @@ private slots:
         QCOMPARE(w->sl.size(), n + 1);
         Ttable *b = w->sl.at(n);
         QCOMPARE(w->sl.keyAt(n), QStringLiteral("305"));
-        QCOMPARE(b->record(), (BedRecord { QStringLiteral("305"), qint32(n * 10), qint32(n * 10), 1,
-                                           QStringLiteral("Палата 9"), QStringLiteral("305C") }));
-        QCOMPARE(b->iT->pos(), QPoint(int(n * 10) - b->iT->width() / 2, int(n * 10) - b->iT->height() / 2));
+        QCOMPARE(b->record(),
+                 (BedRecord { QStringLiteral("305"), qint32(n * 10), qint32(n * 10), 1,
+                              QStringLiteral("Палата 9"), QStringLiteral("305C") }));
+        QCOMPARE(b->iT->pos(),
+                 QPoint(int(n * 10) - b->iT->width() / 2, int(n * 10) - b->iT->height() / 2));
         QVERIFY(w->TimerPlus->isActive());
         // The new bed takes calls at once.
         w->AddSinc(QStringLiteral("#305;8;X;Палата 9"));
@@ -309,7 +316,8 @@ private slots:
         }
         QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingDatagrams(), 2000);
         const QNetworkDatagram ping = server.receiveDatagram();
-        QCOMPARE(ping.data(), (text.isEmpty() ? QStringLiteral("#ToDovrelanServer") : text).toUtf8());
+        QCOMPARE(ping.data(),
+                 (text.isEmpty() ? QStringLiteral("#ToDovrelanServer") : text).toUtf8());
     }
 
     void tick_turnsOverdueAndEndsOnTheRightTicks()
@@ -407,8 +415,12 @@ private slots:
         w->nm2Click();
         w->TimerPlus->start();
         QRandomGenerator rng(20261208);
-        const QList<QByteArray> pieces { "#", ";", "101", "102", "0", "2", "4", "8", "\r\n", QByteArray(1, '\0'),
-                                         "\xff\xfe", "\xd0", "\xd0\x9f", "A;B", ";;;;;;", "FromDovrelan" };
+        const QList<QByteArray> pieces {
+            "#",           ";",    "101",      "102",  "0",
+            "2",           "4",    "8",        "\r\n", QByteArray(1, '\0'),
+            "\xff\xfe",    "\xd0", "\xd0\x9f", "A;B",  ";;;;;;",
+            "FromDovrelan"
+        };
         for (int i = 0; i < 3000; ++i) {
             QByteArray d;
             if (i % 2) {

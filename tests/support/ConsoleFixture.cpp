@@ -48,8 +48,10 @@ quint16 ConsoleFixture::freePort()
 void ConsoleFixture::writeSettings(const QMap<QString, QString> &values)
 {
     QMap<QString, QMap<QString, QString>> sections;
-    sections[QStringLiteral("Server")][QStringLiteral("FromServerPort")] = QString::number(freePort());
-    sections[QStringLiteral("Server")][QStringLiteral("ToServerPort")] = QString::number(freePort());
+    sections[QStringLiteral("Server")][QStringLiteral("FromServerPort")] =
+        QString::number(freePort());
+    sections[QStringLiteral("Server")][QStringLiteral("ToServerPort")] =
+        QString::number(freePort());
     for (auto it = values.begin(); it != values.end(); ++it) {
         const QString section = it.key().section(u'/', 0, 0);
         const QString key = it.key().section(u'/', 1);
