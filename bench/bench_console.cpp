@@ -73,75 +73,71 @@ struct Ward {
     }
 };
 
-// Events on up to 100 different beds, so that a ward of 10,000 beds spreads
-// its lookups over the index rather than hitting one hot entry.
-int spread(int beds)
+// Calls and cancels for up to 100 beds spread over the ward, so that a ward
+// of 10,000 beds spreads its lookups over the index rather than hitting one
+// hot entry.
+struct Events {
+    QStringList calls;
+    QStringList cancels;
+};
+
+Events spreadEvents(qint64 beds)
 {
-    return std::min(beds, 100);
+    Events events;
+    const qint64 k = std::min<qint64>(beds, 100);
+    for (qint64 i = 0; i < k; ++i) {
+        const int bed = int(i * beds / k);
+        events.calls.append(u'#' + code(bed) + QLatin1String(";8;Nurse;Bed"));
+        events.cancels.append(u'#' + code(bed) + QLatin1String(";2;;Bed"));
+    }
+    return events;
+}
+
+void dispatch(TkrdoMF &w, const QStringList &events)
+{
+    for (const QString &event : events)
+        w.AddSinc(event);
 }
 
 void BM_DispatchCall(benchmark::State &state)
 {
     Ward ward(int(state.range(0)));
     TkrdoMF &w = *ward.console;
-    const int k = spread(int(state.range(0)));
-    QStringList calls, cancels;
-    for (int i = 0; i < k; ++i) {
-        const int bed = int(qint64(i) * state.range(0) / k);
-        calls.append(u'#' + code(bed) + QLatin1String(";8;Nurse;Bed"));
-        cancels.append(u'#' + code(bed) + QLatin1String(";2;;Bed"));
-    }
+    const Events events = spreadEvents(state.range(0));
     for (auto _ : state) {
-        for (const QString &event : std::as_const(calls))
-            w.AddSinc(event);
+        dispatch(w, events.calls);
         state.PauseTiming();
-        for (const QString &event : std::as_const(cancels))
-            w.AddSinc(event);
+        dispatch(w, events.cancels);
         w.TimerPlusTimer(); // the sweep drops the ended calls
         state.ResumeTiming();
     }
-    state.SetItemsProcessed(state.iterations() * k);
+    state.SetItemsProcessed(state.iterations() * events.calls.size());
 }
 
 void BM_DispatchRepeatedCall(benchmark::State &state)
 {
     Ward ward(int(state.range(0)));
     TkrdoMF &w = *ward.console;
-    const int k = spread(int(state.range(0)));
-    QStringList calls;
-    for (int i = 0; i < k; ++i)
-        calls.append(u'#' + code(int(qint64(i) * state.range(0) / k))
-                     + QLatin1String(";8;Nurse;Bed"));
-    for (const QString &event : std::as_const(calls))
-        w.AddSinc(event);
-    for (auto _ : state) {
-        for (const QString &event : std::as_const(calls))
-            w.AddSinc(event);
-    }
-    state.SetItemsProcessed(state.iterations() * k);
+    const Events events = spreadEvents(state.range(0));
+    dispatch(w, events.calls);
+    for (auto _ : state)
+        dispatch(w, events.calls);
+    state.SetItemsProcessed(state.iterations() * events.calls.size());
 }
 
 void BM_DispatchCancel(benchmark::State &state)
 {
     Ward ward(int(state.range(0)));
     TkrdoMF &w = *ward.console;
-    const int k = spread(int(state.range(0)));
-    QStringList calls, cancels;
-    for (int i = 0; i < k; ++i) {
-        const int bed = int(qint64(i) * state.range(0) / k);
-        calls.append(u'#' + code(bed) + QLatin1String(";8;Nurse;Bed"));
-        cancels.append(u'#' + code(bed) + QLatin1String(";2;;Bed"));
-    }
+    const Events events = spreadEvents(state.range(0));
     for (auto _ : state) {
         state.PauseTiming();
         w.TimerPlusTimer();
-        for (const QString &event : std::as_const(calls))
-            w.AddSinc(event);
+        dispatch(w, events.calls);
         state.ResumeTiming();
-        for (const QString &event : std::as_const(cancels))
-            w.AddSinc(event);
+        dispatch(w, events.cancels);
     }
-    state.SetItemsProcessed(state.iterations() * k);
+    state.SetItemsProcessed(state.iterations() * events.calls.size());
 }
 
 void BM_Tick(benchmark::State &state)
