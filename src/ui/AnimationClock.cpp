@@ -2,7 +2,8 @@
 
 namespace kalvora {
 
-AnimationClock::AnimationClock(QObject *parent) : QObject(parent)
+AnimationClock::AnimationClock(QObject *parent)
+    : QObject(parent)
 {
     m_elapsed.start();
     m_timer.setSingleShot(true);
@@ -45,6 +46,7 @@ void AnimationClock::serve(qint64 nowMs)
 {
     if (m_manual)
         m_manualNow = nowMs;
+    m_lastServed = nowMs;
     ++m_wakeUps;
     while (!m_queue.empty() && m_queue.top().at <= nowMs) {
         const Due due = m_queue.top();
@@ -77,7 +79,8 @@ void AnimationClock::rearm()
         m_timer.stop();
         return;
     }
-    const qint64 wait = std::max<qint64>(0, m_queue.top().at - now());
+    const qint64 wait =
+        std::max<qint64>({ 0, m_queue.top().at - now(), m_lastServed + kMinInterval - now() });
     if (!m_timer.isActive() || m_timer.remainingTime() > wait)
         m_timer.start(int(std::min<qint64>(wait, 1 << 30)));
 }

@@ -60,6 +60,7 @@ protected:
 
 private:
     void pictureChanged();
+    void repaintArea();
     void restartAnimation();
     void stopAnimation();
     qint64 nextFrame();

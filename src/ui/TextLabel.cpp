@@ -5,6 +5,10 @@
 #include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QRawFont>
+#include <QTextLayout>
+
+#include <algorithm>
 
 namespace kalvora {
 
@@ -48,7 +52,8 @@ QList<std::pair<qsizetype, qsizetype>> lineSpans(const QString &text)
 
 } // namespace
 
-TextLabel::TextLabel(QWidget *parent) : QWidget(parent)
+TextLabel::TextLabel(QWidget *parent)
+    : QWidget(parent)
 {
     setMouseTracking(true);
     setAttribute(Qt::WA_TranslucentBackground);
@@ -87,6 +92,7 @@ void TextLabel::relayout()
 {
     m_shown = parseAccelerators(m_caption);
     m_lines = lineSpans(m_shown.text);
+    m_drawnValid = false;
     const QFontMetrics fm(font());
     int w = 0;
     for (const auto &[start, length] : std::as_const(m_lines))
@@ -95,39 +101,145 @@ void TextLabel::relayout()
     update();
 }
 
-void TextLabel::paintEvent(QPaintEvent *)
+TextLabel::Piece TextLabel::makePiece(const QString &text, int x, bool underlined, bool plainFont)
 {
-    QPainter p(this);
-    p.setPen(m_color);
+    Piece piece { text, x, underlined, false, 0, {}, {} };
+    // Underlines, overlines and strike-outs are drawn afresh, and so is text
+    // that a layout would break into lines.
+    const bool breaks = std::any_of(text.cbegin(), text.cend(), [](QChar c) {
+        return c == QChar::LineSeparator || c == QChar::ParagraphSeparator || c == u'\n'
+            || c == u'\r' || c == u'\v' || c == u'\f' || c == QChar(0x85);
+    });
+    if (underlined || !plainFont || text.isEmpty() || breaks)
+        return piece;
+    QTextLayout layout(text, font(), this);
+    QTextOption option;
+    option.setWrapMode(QTextOption::NoWrap);
+    option.setTextDirection(layoutDirection());
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    if (!line.isValid()) {
+        layout.endLayout();
+        return piece;
+    }
+    line.setPosition(QPointF(0, 0));
+    layout.endLayout();
+    piece.ascent = line.ascent();
+    piece.runs = layout.glyphRuns();
+    for (const QGlyphRun &run : std::as_const(piece.runs)) {
+        const QRawFont raw = run.rawFont();
+        // Antialiasing, hinting and synthetic bold reach a little beyond the
+        // outline; the margin is far wider than that.
+        const qreal margin = 3 + raw.pixelSize() / 4;
+        const QList<quint32> glyphs = run.glyphIndexes();
+        const QList<QPointF> positions = run.positions();
+        QList<QRectF> inks;
+        inks.reserve(glyphs.size());
+        for (qsizetype i = 0; i < glyphs.size(); ++i) {
+            inks.append(raw.boundingRect(glyphs[i])
+                            .translated(positions[i])
+                            .adjusted(-margin, -margin, margin, margin));
+        }
+        piece.inks.append(inks);
+    }
+    piece.shaped = true;
+    return piece;
+}
+
+void TextLabel::preparePainting()
+{
+    m_drawn.clear();
+    m_drawnFont = font();
+    const bool plainFont = !font().underline() && !font().overline() && !font().strikeOut();
     const QFontMetrics fm(font());
     const LineMetrics metrics = lineMetrics(font());
-    QFont underlinedFont = font();
-    underlinedFont.setUnderline(true);
-    int y = 0;
+    m_ascent = metrics.ascent;
+    m_lineHeight = metrics.height;
     auto nextUnderline = m_shown.underlined.cbegin();
     for (const auto &[lineStart, length] : std::as_const(m_lines)) {
         const QString line = m_shown.text.mid(lineStart, length);
-        const int lineWidth = fm.horizontalAdvance(line);
-        int x = m_centered ? (width() - lineWidth) / 2 : 0;
-        const int baseline = y + metrics.ascent;
-        qsizetype drawn = 0;
+        DrawnLine drawn;
+        drawn.width = fm.horizontalAdvance(line);
+        int x = 0;
+        qsizetype done = 0;
         while (nextUnderline != m_shown.underlined.cend() && *nextUnderline < lineStart + length) {
             const qsizetype at = *nextUnderline - lineStart;
             ++nextUnderline;
-            if (at < drawn)
+            if (at < done)
                 continue;
-            const QString before = line.mid(drawn, at - drawn);
-            p.drawText(x, baseline, before);
+            const QString before = line.mid(done, at - done);
+            drawn.pieces.push_back(makePiece(before, x, false, plainFont));
             x += fm.horizontalAdvance(before);
-            p.setFont(underlinedFont);
             const QString ch = line.mid(at, 1);
-            p.drawText(x, baseline, ch);
-            p.setFont(font());
+            drawn.pieces.push_back(makePiece(ch, x, true, plainFont));
             x += fm.horizontalAdvance(ch);
-            drawn = at + 1;
+            done = at + 1;
         }
-        p.drawText(x, baseline, line.mid(drawn));
-        y += metrics.height;
+        drawn.pieces.push_back(makePiece(line.mid(done), x, false, plainFont));
+        m_drawn.push_back(std::move(drawn));
+    }
+    m_drawnValid = true;
+}
+
+void TextLabel::paintEvent(QPaintEvent *event)
+{
+    if (!m_drawnValid || !m_drawnFont.isCopyOf(font()))
+        preparePainting();
+    QPainter p(this);
+    p.setPen(m_color);
+    const QRegion &area = event->region();
+    int y = 0;
+    for (const DrawnLine &line : m_drawn) {
+        const int x = m_centered ? (width() - line.width) / 2 : 0;
+        const int baseline = y + m_ascent;
+        for (const Piece &piece : line.pieces) {
+            if (piece.shaped) {
+                drawShaped(p, piece, QPointF(x + piece.x, baseline - piece.ascent), area);
+            } else if (!piece.underlined) {
+                p.drawText(x + piece.x, baseline, piece.text);
+            } else {
+                QFont underlinedFont = font();
+                underlinedFont.setUnderline(true);
+                p.setFont(underlinedFont);
+                p.drawText(x + piece.x, baseline, piece.text);
+                p.setFont(font());
+            }
+        }
+        y += m_lineHeight;
+    }
+}
+
+void TextLabel::drawShaped(QPainter &p, const Piece &piece, QPointF origin, const QRegion &area)
+{
+    // A label over a bed whose picture changed is painted again only where
+    // the picture is, and most of its glyphs lie elsewhere. Glyphs are drawn
+    // one over another in order, so leaving out those that reach no pixel of
+    // the area changes no pixel.
+    for (qsizetype r = 0; r < piece.runs.size(); ++r) {
+        const QGlyphRun &run = piece.runs[r];
+        const QList<QRectF> &inks = piece.inks[r];
+        const QList<quint32> allGlyphs = run.glyphIndexes();
+        const QList<QPointF> allPositions = run.positions();
+        QList<quint32> glyphs;
+        QList<QPointF> positions;
+        bool all = true;
+        for (qsizetype i = 0; i < inks.size(); ++i) {
+            if (area.intersects(inks[i].translated(origin).toAlignedRect())) {
+                glyphs.append(allGlyphs[i]);
+                positions.append(allPositions[i]);
+            } else {
+                all = false;
+            }
+        }
+        if (all) {
+            p.drawGlyphRun(origin, run);
+        } else if (!glyphs.isEmpty()) {
+            QGlyphRun part = run;
+            part.setGlyphIndexes(glyphs);
+            part.setPositions(positions);
+            p.drawGlyphRun(origin, part);
+        }
     }
 }
 
