@@ -159,10 +159,11 @@ d10=$(per_event_us BM_DispatchCall/10)
 d10k=$(per_event_us BM_DispatchCall/10000)
 rep10k=$(per_event_us BM_DispatchRepeatedCall/10000)
 can10k=$(per_event_us BM_DispatchCancel/10000)
-tick=$(bench BM_Tick/1000 4)
-idx=$(bench BM_LookupIndexed/10000 4)
-lin=$(bench BM_LookupLinear/10000 4)
-load10k=$(bench BM_LoadBedFile/10000 4)
+round() { awk -v v="$1" -v d="$2" 'BEGIN { if (v ~ /^[0-9.]+$/) printf "%.*f", d, v; else print v }'; }
+tick=$(round "$(bench BM_Tick/1000 4)" 0)
+idx=$(round "$(bench BM_LookupIndexed/10000 4)" 0)
+lin=$(round "$(bench BM_LookupLinear/10000 4)" 0)
+load10k=$(round "$(bench BM_LoadBedFile/10000 4)" 0)
 # The same dispatch with the linear search it replaced: the benchmark's events
 # go to beds spread evenly over the list, so on average half the list is
 # searched (the linear benchmark searches for the last bed).
