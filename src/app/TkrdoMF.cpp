@@ -6,6 +6,7 @@
 #include "ui/Errors.h"
 #include "ui/Fonts.h"
 #include "ui/PictureControl.h"
+#include "ui/PlanLayer.h"
 #include "ui/TextLabel.h"
 
 #include <QCloseEvent>
@@ -131,6 +132,9 @@ void TkrdoMF::buildComponents()
     iBackground->onMouseMove = [this](QPoint p) { iBackgroundMouseMove(p.x(), p.y()); };
     iBackground->onMouseDown = [this](Qt::MouseButton b, QPoint) { iBackgroundMouseDown(b); };
 
+    // Every bed's marker, above the plan and the panel.
+    m_planLayer = new PlanLayer(this);
+
     TimerToServer->start();
     TimerServerSearch->start();
 }
@@ -199,7 +203,7 @@ void TkrdoMF::InitForm()
 void TkrdoMF::refreshContexts()
 {
     TableContext &t = m_tableContext;
-    t.parent = this;
+    t.layer = m_planLayer;
     t.clock = m_clock;
     t.iTable = &iTable;
     t.iGreenTable = &iGreenTable;

@@ -16,6 +16,7 @@ namespace kalvora {
 
 class AnimationClock;
 class PictureControl;
+class PlanLayer;
 class TextLabel;
 class TFormTable;
 class UdpListener;
@@ -93,6 +94,8 @@ public:
     const Files &files() const { return m_files; }
     SoundPlayer &sounds() { return m_sounds; }
     AnimationClock *animationClock() const { return m_clock; }
+    // The control that draws every bed's marker.
+    PlanLayer *planLayer() const { return m_planLayer; }
 
     // Fields, as the window's handlers use them.
     bool onServer = false;
@@ -164,6 +167,7 @@ private:
 
     Files m_files;
     AnimationClock *m_clock = nullptr;
+    PlanLayer *m_planLayer = nullptr;
     SoundPlayer m_sounds;
     QMenu *m_popupMenu = nullptr;
     TableContext m_tableContext;

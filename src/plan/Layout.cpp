@@ -5,9 +5,9 @@
 #include "ui/Coordinates.h"
 #include "ui/Errors.h"
 #include "ui/PictureControl.h"
+#include "ui/PlanLayer.h"
 #include "ui/TextLabel.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
@@ -72,6 +72,9 @@ void TkrdoMF::LoadData()
     cl1->setObjectName(QStringLiteral("cl1"));
     cl2->setObjectName(QStringLiteral("cl2"));
     cl3->setObjectName(QStringLiteral("cl3"));
+    // The beds, made after the titles, lie above them; call-list lines, made
+    // later still, lie above the beds.
+    m_planLayer->raise();
 
     // The sounds are loaded now, so the first call is heard at once.
     m_sounds.preload(dataFile("call.wav"));
@@ -90,15 +93,9 @@ void TkrdoMF::LoadTableFile()
     curTable = nullptr;
     sinc.takeAll();
     sl.takeAll();
-    qsizetype made = 0;
     for (const QString &line : std::as_const(lines.value())) {
         // The key is the code exactly as written, spaces included.
         sl.append(CopyField(line, 1, u';'), Ttable::Create(line, m_tableContext));
-        // Every new control posts events to itself and the window, and Qt
-        // compares each new one with those still waiting: delivered now and
-        // then, they keep a large ward's start-up linear.
-        if (++made % 256 == 0)
-            QCoreApplication::sendPostedEvents();
     }
 }
 
