@@ -54,6 +54,7 @@ void TkrdoMF::buildComponents()
 
     IdUDPServer1 = new UdpListener(this);
     IdUDPServer1->onDatagram = [this](const QByteArray &data) { IdUDPServer1UDPRead(data); };
+    IdUDPServer1->readBeforeRepaintOf(this);
 
     IdUDPClient1 = new QUdpSocket(this);
     IdUDPClient1->bind(QHostAddress::AnyIPv4, 0);
