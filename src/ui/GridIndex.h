@@ -15,7 +15,10 @@ namespace kalvora {
 // list of its own that every query looks at.
 //
 // T needs `QRect geometry() const`, which must stay as it was inserted until
-// the item is removed (to move an item: remove, change, insert).
+// the item is removed (to move an item: remove, change, insert). An item that
+// is about to be destroyed may be forgotten instead of removed: that costs
+// nothing at once, and what it left in the cells is swept out in one pass
+// now and then, so destroying every item of a dense plan stays linear.
 template<class T>
 class GridIndex {
 public:
@@ -24,6 +27,14 @@ public:
 
     void insert(T *item)
     {
+        if (!m_forgotten.empty()) {
+            // A new item where a forgotten one was: its leftovers go first.
+            const auto it = m_forgotten.find(item);
+            if (it != m_forgotten.end()) {
+                removeAt(item, it->second);
+                m_forgotten.erase(it);
+            }
+        }
         const QRect r = item->geometry();
         if (r.isEmpty())
             return; // meets nothing
@@ -41,18 +52,20 @@ public:
         if (r.isEmpty())
             return;
         --m_size;
-        if (isLarge(r)) {
-            erase(m_large, item);
+        removeAt(item, r);
+    }
+
+    // Takes an item out that is about to be destroyed; it is never reported
+    // again. Its pointer is not followed after this call.
+    void forget(const T *item)
+    {
+        const QRect r = item->geometry();
+        if (r.isEmpty())
             return;
-        }
-        forEachCell(r, [&](qint64 key) {
-            const auto it = m_cells.find(key);
-            if (it == m_cells.end())
-                return;
-            erase(it->second, item);
-            if (it->second.empty())
-                m_cells.erase(it);
-        });
+        --m_size;
+        m_forgotten.emplace(item, r);
+        if (m_forgotten.size() > 64 && qsizetype(m_forgotten.size()) * 8 > m_size)
+            sweep();
     }
 
     // Calls f(item) once for every item whose rectangle meets `area`, in no
@@ -62,14 +75,18 @@ public:
     {
         if (area.isEmpty())
             return;
+        const bool anyForgotten = !m_forgotten.empty();
+        const auto live = [&](const T *item) { return !anyForgotten || !m_forgotten.count(item); };
         for (T *item : m_large) {
-            if (item->geometry().intersects(area))
+            if (live(item) && item->geometry().intersects(area))
                 f(item);
         }
         // An item in several cells of the area is reported by the cell that
         // holds the top-left corner of what it shares with the area.
         const auto inCell = [&](qint64 key, const std::vector<T *> &items) {
             for (T *item : items) {
+                if (!live(item))
+                    continue;
                 const QRect shared = item->geometry() & area;
                 if (!shared.isEmpty() && keyOf(shared.left(), shared.top()) == key)
                     f(item);
@@ -91,6 +108,34 @@ public:
     bool isEmpty() const { return m_size == 0; }
 
 private:
+    void removeAt(const T *item, const QRect &r)
+    {
+        if (isLarge(r)) {
+            erase(m_large, item);
+            return;
+        }
+        forEachCell(r, [&](qint64 key) {
+            const auto it = m_cells.find(key);
+            if (it == m_cells.end())
+                return;
+            erase(it->second, item);
+            if (it->second.empty())
+                m_cells.erase(it);
+        });
+    }
+
+    // Drops what forgotten items left in the cells.
+    void sweep()
+    {
+        const auto forgotten = [this](const T *item) { return m_forgotten.count(item) > 0; };
+        std::erase_if(m_large, forgotten);
+        for (auto it = m_cells.begin(); it != m_cells.end();) {
+            std::erase_if(it->second, forgotten);
+            it = it->second.empty() ? m_cells.erase(it) : std::next(it);
+        }
+        m_forgotten.clear();
+    }
+
     static int cellOf(int v) { return v >> kCellShift; } // rounds toward minus infinity
     static qint64 keyOf(int x, int y)
     {
@@ -113,7 +158,7 @@ private:
                 f(qint64(cx) << 32 | quint32(cy));
         }
     }
-    static void erase(std::vector<T *> &items, T *item)
+    static void erase(std::vector<T *> &items, const T *item)
     {
         const auto it = std::find(items.begin(), items.end(), item);
         if (it == items.end())
@@ -124,6 +169,7 @@ private:
 
     std::unordered_map<qint64, std::vector<T *>> m_cells;
     std::vector<T *> m_large;
+    std::unordered_map<const T *, QRect> m_forgotten; // and where they were
     qsizetype m_size = 0;
 };
 

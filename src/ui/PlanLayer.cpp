@@ -342,7 +342,7 @@ void PlanLayer::removePart(MarkerPart *part)
 {
     if (!part->m_hidden) {
         repaintArea(part->m_rect);
-        m_index.remove(part);
+        m_index.forget(part);
     }
     if (m_grab.part == part)
         m_grab.part = nullptr;
