@@ -256,9 +256,8 @@ void MarkerLabel::render(QPainter &painter) const
 
 void MarkerLabel::paint(QPainter &painter, const QRect &area)
 {
-    const QImage &image = layer()->labelImage(*this);
-    const QRect part = area.translated(-pos());
-    if (image.isNull()) {
+    const QImage *image = layer()->labelImage(*this);
+    if (!image) {
         // Too large to keep: drawn afresh where it is needed.
         painter.save();
         painter.setClipRect(area);
@@ -267,13 +266,16 @@ void MarkerLabel::paint(QPainter &painter, const QRect &area)
         painter.restore();
         return;
     }
-    const qreal ratio = image.devicePixelRatio();
-    if (ratio == 1) {
-        painter.drawImage(area.topLeft(), image, part);
+    if (image->isNull())
+        return; // nothing inked
+    if (m_imageRatio == 1) {
+        const QPoint origin = pos() + m_inkOffset;
+        const QRect part = area.translated(-origin) & image->rect();
+        if (!part.isEmpty())
+            painter.drawImage(part.topLeft() + origin, *image, part);
     } else {
-        painter.drawImage(QRectF(area), image,
-                          QRectF(part.x() * ratio, part.y() * ratio, part.width() * ratio,
-                                 part.height() * ratio));
+        // Within the painter's clip, which is the area.
+        painter.drawImage(QPointF(pos()) + QPointF(m_inkOffset) / m_imageRatio, *image);
     }
 }
 
@@ -320,7 +322,9 @@ PlanLayer::PlanLayer(QWidget *parent)
     if (parent) {
         setGeometry(parent->rect());
         parent->installEventFilter(this);
+        parent->window()->installEventFilter(this);
     }
+    m_dirty.resize(size());
 }
 
 PlanLayer::~PlanLayer() = default;
@@ -330,7 +334,22 @@ bool PlanLayer::eventFilter(QObject *watched, QEvent *event)
     // As large as the window, always.
     if (watched == parentWidget() && event->type() == QEvent::Resize)
         setGeometry(parentWidget()->rect());
+    // The window is about to repaint: the areas gathered so far go with it,
+    // and those asked for until the layer paints go to the window at once.
+    if (watched == window() && event->type() == QEvent::UpdateRequest) {
+        m_inWindowRepaint = true;
+        m_repaintAsked = false;
+        if (!m_dirty.isEmpty())
+            update(m_dirty.take());
+    }
     return false;
+}
+
+void PlanLayer::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    m_dirty.resize(size()); // a resized layer is repainted whole
+    m_repaintAsked = false;
 }
 
 quint64 PlanLayer::addPart(MarkerPart *)
@@ -436,16 +455,22 @@ void PlanLayer::removePicture(MarkerPicture *picture)
 
 void PlanLayer::repaintArea(const QRect &area)
 {
-    if (area.isEmpty() || m_wholeDirty || !isVisible())
+    if (area.isEmpty() || !isVisible())
         return;
-    // Every area asked for is merged into the window's region to repaint, at
-    // a cost that grows with the areas already there.
-    if (++m_dirtyAreas > kMaxDirtyAreas) {
-        m_wholeDirty = true;
-        update();
+    // Each area handed to the window is merged into its region to repaint
+    // at a cost that grows with the areas already there, and the region
+    // becomes the clip of every control painting beneath, where a clip of
+    // many pieces takes slow paths: gathered on tiles, a crowded plan's
+    // changes are a few large rectangles instead.
+    if (m_inWindowRepaint) {
+        update(area);
         return;
     }
-    update(area);
+    m_dirty.add(area);
+    if (!m_repaintAsked) {
+        m_repaintAsked = true;
+        update(area);
+    }
 }
 
 void PlanLayer::showEvent(QShowEvent *event)
@@ -458,6 +483,8 @@ void PlanLayer::showEvent(QShowEvent *event)
 void PlanLayer::hideEvent(QHideEvent *event)
 {
     QWidget::hideEvent(event);
+    m_dirty.take(); // shown again, the layer is repainted whole
+    m_repaintAsked = false;
     for (MarkerPicture *picture : std::as_const(m_pictures))
         picture->visibilityChanged();
 }
@@ -466,11 +493,12 @@ void PlanLayer::hideEvent(QHideEvent *event)
 
 void PlanLayer::paintEvent(QPaintEvent *event)
 {
-    m_dirtyAreas = 0;
-    m_wholeDirty = false;
+    m_inWindowRepaint = false;
     QPainter painter(this);
     std::vector<MarkerPart *> &parts = m_painting;
     for (const QRect &area : event->region()) {
+        // A clip of one rectangle keeps the painter on its fast paths.
+        painter.setClipRect(area);
         parts.clear();
         m_index.forEachMeeting(area, [&parts](MarkerPart *part) { parts.push_back(part); });
         std::sort(parts.begin(), parts.end(), [](const MarkerPart *a, const MarkerPart *b) {
@@ -491,22 +519,19 @@ void PlanLayer::setLabelCacheLimit(qsizetype bytes)
         dropLabelImage(m_recentLabels.back());
 }
 
-const QImage &PlanLayer::labelImage(const MarkerLabel &label)
+const QImage *PlanLayer::labelImage(MarkerLabel &label)
 {
-    static const QImage none;
     const qreal ratio = devicePixelRatioF();
-    const auto it = m_labelImages.find(&label);
-    if (it != m_labelImages.end()) {
-        if (it->second.image.devicePixelRatio() == ratio) {
-            m_recentLabels.splice(m_recentLabels.begin(), m_recentLabels, it->second.recent);
-            return it->second.image;
-        }
-        dropLabelImage(&label);
+    if (label.m_imageRatio == ratio) {
+        if (label.m_recent != m_recentLabels.begin())
+            m_recentLabels.splice(m_recentLabels.begin(), m_recentLabels, label.m_recent);
+        return &label.m_image;
     }
+    dropLabelImage(&label);
     const QSize pixels(int(std::ceil(label.width() * ratio)), int(std::ceil(label.height() * ratio)));
     // A label larger than a quarter of what is kept is not kept.
     if (qint64(pixels.width()) * pixels.height() * 4 > m_labelLimit / 4)
-        return none;
+        return nullptr;
     QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(ratio);
     image.fill(Qt::transparent);
@@ -514,24 +539,38 @@ const QImage &PlanLayer::labelImage(const MarkerLabel &label)
         QPainter p(&image);
         label.render(p);
     }
+    // Most of a label's pixels are clear, and clear pixels cost as much to
+    // draw as inked ones: only the inked rectangle is kept.
+    QRect ink;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        int left = 0, right = image.width() - 1;
+        while (left <= right && qAlpha(line[left]) == 0)
+            ++left;
+        while (right >= left && qAlpha(line[right]) == 0)
+            --right;
+        if (left <= right)
+            ink |= QRect(left, y, right - left + 1, 1);
+    }
+    label.m_inkOffset = ink.topLeft();
+    label.m_image = ink.isEmpty() ? QImage() : ink == image.rect() ? std::move(image) : image.copy(ink);
+    label.m_imageRatio = ratio;
     m_recentLabels.push_front(&label);
-    LabelImage &kept = m_labelImages[&label];
-    kept.image = std::move(image);
-    kept.recent = m_recentLabels.begin();
-    m_labelBytes += kept.image.sizeInBytes();
+    label.m_recent = m_recentLabels.begin();
+    m_labelBytes += label.m_image.sizeInBytes();
     while (m_labelBytes > m_labelLimit && m_recentLabels.size() > 1)
         dropLabelImage(m_recentLabels.back());
-    return kept.image;
+    return &label.m_image;
 }
 
-void PlanLayer::dropLabelImage(const MarkerLabel *label)
+void PlanLayer::dropLabelImage(MarkerLabel *label)
 {
-    const auto it = m_labelImages.find(label);
-    if (it == m_labelImages.end())
+    if (label->m_imageRatio == 0)
         return;
-    m_labelBytes -= it->second.image.sizeInBytes();
-    m_recentLabels.erase(it->second.recent);
-    m_labelImages.erase(it);
+    m_labelBytes -= label->m_image.sizeInBytes();
+    m_recentLabels.erase(label->m_recent);
+    label->m_image = QImage();
+    label->m_imageRatio = 0;
 }
 
 // ---- the pointer -----------------------------------------------------------

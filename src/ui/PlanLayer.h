@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AnimationClock.h"
+#include "DirtyTiles.h"
 #include "GridIndex.h"
 #include "Picture.h"
 
@@ -13,7 +14,6 @@
 
 #include <functional>
 #include <list>
-#include <unordered_map>
 #include <vector>
 
 class QMenu;
@@ -169,6 +169,13 @@ private:
     QFont m_font;
     QColor m_color = Qt::black;
     bool m_centered = false;
+    // The label as last drawn, while the layer keeps it: only its inked
+    // pixels (an empty image when there are none), which start this many
+    // device pixels from its top-left corner.
+    QImage m_image;
+    QPoint m_inkOffset;
+    qreal m_imageRatio = 0; // 0: no image kept
+    std::list<MarkerLabel *>::iterator m_recent;
 };
 
 // A bed's marker: its icon, its bill overlay and its name label, stacked in
@@ -237,6 +244,7 @@ protected:
     void leaveEvent(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     friend class MarkerPart;
@@ -267,13 +275,14 @@ private:
     void removeMarker(Marker *marker);
     void addPicture(MarkerPicture *picture);
     void removePicture(MarkerPicture *picture);
-    // Asks for a repaint of an area; many in one turn of the event loop become
-    // one repaint of the whole layer.
+    // Asks for a repaint of an area. The areas asked for until the window
+    // repaints are handed to it together, as a few rectangles.
     void repaintArea(const QRect &area);
 
     // Label images, most recently drawn first.
-    const QImage &labelImage(const MarkerLabel &label);
-    void dropLabelImage(const MarkerLabel *label);
+    // None when the label is too large to keep.
+    const QImage *labelImage(MarkerLabel &label);
+    void dropLabelImage(MarkerLabel *label);
 
     GridIndex<MarkerPart> m_index;
     quint64 m_nextOrder = 1;
@@ -281,18 +290,15 @@ private:
     mutable size_t m_removedMarkers = 0;
     std::vector<MarkerPicture *> m_pictures; // every picture part, for showing and hiding
 
-    struct LabelImage {
-        QImage image;
-        std::list<const MarkerLabel *>::iterator recent;
-    };
-    std::unordered_map<const MarkerLabel *, LabelImage> m_labelImages;
-    std::list<const MarkerLabel *> m_recentLabels;
+    std::list<MarkerLabel *> m_recentLabels; // labels with an image kept
     qsizetype m_labelBytes = 0;
     qsizetype m_labelLimit = 24 * 1024 * 1024;
 
-    static constexpr int kMaxDirtyAreas = 256;
-    int m_dirtyAreas = 0; // asked for since the last paint
-    bool m_wholeDirty = false;
+    // Areas to repaint gather here until the window repaints; the first of
+    // them asks the window for the repaint.
+    DirtyTiles m_dirty;
+    bool m_repaintAsked = false;
+    bool m_inWindowRepaint = false; // from the window's repaint request to the layer's paint
     std::vector<MarkerPart *> m_painting; // scratch list of paintEvent
 
     Target m_grab; // while a button is held

@@ -3,7 +3,8 @@
 //   kalvora-perf latency --beds N --rate R --seconds S [--listener plain] [--burst]
 //   kalvora-perf startup --beds N --runs K [--design console|movies]
 //   kalvora-perf movies --data DIR [--calls M]       the straightforward design, shown until killed
-//   kalvora-perf make-ward --dir DIR --beds N [--animated] [--red-sec S] [--max-sec S]
+//   kalvora-perf make-ward --dir DIR --beds N [--pictures DIR] [--kinds K] [--animated]
+//                          [--red-sec S] [--max-sec S]
 //   kalvora-perf sample --pid P --seconds S --name NAME [--xpid X]
 //   kalvora-perf send --port P --rate R --beds N --seconds S      (the latency run's sender)
 //   kalvora-perf calls --port P --count C [--rate R]               one call to each of C beds
@@ -87,6 +88,8 @@ int main(int argc, char **argv)
         WardOptions w;
         w.beds = int(o.number(QStringLiteral("beds"), 1000));
         w.animatedIdle = o.flag(QStringLiteral("animated"));
+        w.pictures = o.text(QStringLiteral("pictures"));
+        w.kinds = int(o.number(QStringLiteral("kinds"), 20));
         w.redSec = qint32(o.number(QStringLiteral("red-sec"), 20));
         w.maxSec = qint32(o.number(QStringLiteral("max-sec"), 60));
         const WardFiles files = makeWard(o.text(QStringLiteral("dir")), w);
