@@ -43,7 +43,7 @@ public:
             m_large.push_back(item);
             return;
         }
-        forEachCell(r, [&](qint64 key) { m_cells[key].push_back(item); });
+        forEachCell(r, [&](qint64 key) { m_cells[key].push_back({ item, r }); });
     }
 
     void remove(T *item)
@@ -83,13 +83,11 @@ public:
         }
         // An item in several cells of the area is reported by the cell that
         // holds the top-left corner of what it shares with the area.
-        const auto inCell = [&](qint64 key, const std::vector<T *> &items) {
-            for (T *item : items) {
-                if (!live(item))
-                    continue;
-                const QRect shared = item->geometry() & area;
-                if (!shared.isEmpty() && keyOf(shared.left(), shared.top()) == key)
-                    f(item);
+        const auto inCell = [&](qint64 key, const std::vector<Entry> &entries) {
+            for (const Entry &e : entries) {
+                const QRect shared = e.rect & area;
+                if (!shared.isEmpty() && keyOf(shared.left(), shared.top()) == key && live(e.item))
+                    f(e.item);
             }
         };
         if (cellCount(area) > qint64(m_cells.size())) {
@@ -130,7 +128,7 @@ private:
         const auto forgotten = [this](const T *item) { return m_forgotten.count(item) > 0; };
         std::erase_if(m_large, forgotten);
         for (auto it = m_cells.begin(); it != m_cells.end();) {
-            std::erase_if(it->second, forgotten);
+            std::erase_if(it->second, [&](const Entry &e) { return forgotten(e.item); });
             it = it->second.empty() ? m_cells.erase(it) : std::next(it);
         }
         m_forgotten.clear();
@@ -166,8 +164,23 @@ private:
         *it = items.back();
         items.pop_back();
     }
+    // The rectangle kept beside the item: a query looks at no item it does
+    // not report.
+    struct Entry {
+        T *item;
+        QRect rect;
+    };
+    static void erase(std::vector<Entry> &entries, const T *item)
+    {
+        const auto it = std::find_if(entries.begin(), entries.end(),
+                                     [item](const Entry &e) { return e.item == item; });
+        if (it == entries.end())
+            return;
+        *it = entries.back();
+        entries.pop_back();
+    }
 
-    std::unordered_map<qint64, std::vector<T *>> m_cells;
+    std::unordered_map<qint64, std::vector<Entry>> m_cells;
     std::vector<T *> m_large;
     std::unordered_map<const T *, QRect> m_forgotten; // and where they were
     qsizetype m_size = 0;

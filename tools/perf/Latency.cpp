@@ -132,7 +132,7 @@ QHash<QString, QString> resultFields(const QByteArray &output, const QByteArray 
 
 } // namespace
 
-// latency --beds N --rate R --seconds S [--listener plain] [--burst]
+// latency --beds N --rate R --seconds S [--listener plain] [--burst] [--pictures DIR]
 // With --burst the sender makes the same events but sends them back to back.
 int runLatency(int argc, char **argv, const Options &o)
 {
@@ -146,6 +146,7 @@ int runLatency(int argc, char **argv, const Options &o)
     QTemporaryDir dir;
     WardOptions wardOptions;
     wardOptions.beds = beds;
+    wardOptions.pictures = o.text(QStringLiteral("pictures"));
     const WardFiles ward = makeWard(dir.path(), wardOptions);
 
     TkrdoMF w({ ward.settingsFile, ward.dataDir });

@@ -1,6 +1,7 @@
 // kalvora-perf: the end-to-end performance harness (see docs/PERFORMANCE.md).
 //
-//   kalvora-perf latency --beds N --rate R --seconds S [--listener plain] [--burst]
+//   kalvora-perf latency --beds N --rate R --seconds S [--listener plain] [--burst] [--pictures DIR]
+//   kalvora-perf frames --pictures DIR --beds N --seconds S [--kinds K] [--design console|movies]
 //   kalvora-perf startup --beds N --runs K [--design console|movies]
 //   kalvora-perf movies --data DIR [--calls M]       the straightforward design, shown until killed
 //   kalvora-perf make-ward --dir DIR --beds N [--pictures DIR] [--kinds K] [--animated]
@@ -25,6 +26,7 @@ namespace kalvora::perf {
 int runLatency(int argc, char **argv, const Options &o);
 int runStartup(int argc, char **argv, const Options &o);
 int runStartupChild(int argc, char **argv, const Options &o);
+int runFrames(int argc, char **argv, const Options &o);
 int runSend(const Options &o);
 int runCalls(const Options &o);
 int runSample(const Options &o);
@@ -48,7 +50,7 @@ int usage()
 {
     std::fprintf(
         stderr,
-        "usage: kalvora-perf latency|startup|movies|make-ward|sample|send|calls [options]\n"
+        "usage: kalvora-perf latency|frames|startup|movies|make-ward|sample|send|calls [options]\n"
         "(see the comment at the top of tools/perf/main.cpp)\n");
     return 2;
 }
@@ -77,6 +79,8 @@ int main(int argc, char **argv)
         return runLatency(argc, argv, o);
     if (mode == u"startup")
         return runStartup(argc, argv, o);
+    if (mode == u"frames")
+        return runFrames(argc, argv, o);
     if (mode == u"startup-child")
         return runStartupChild(argc, argv, o);
     if (mode == u"send")
