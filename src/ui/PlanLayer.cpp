@@ -226,6 +226,7 @@ void MarkerLabel::setColor(const QColor &color)
         return;
     m_color = color;
     layer()->dropLabelImage(this);
+    m_drawnOnce = false;
     repaint();
 }
 
@@ -241,7 +242,10 @@ void MarkerLabel::setCentered(bool centered)
 void MarkerLabel::relayout()
 {
     layer()->dropLabelImage(this);
-    const QSize size = layLabel(m_caption, m_font).size;
+    m_drawnOnce = false;
+    const LabelLayout laid = layLabel(m_caption, m_font);
+    m_lineWidths = laid.widths;
+    const QSize size = laid.size;
     if (size == this->size())
         repaint();
     else
@@ -250,20 +254,26 @@ void MarkerLabel::relayout()
 
 void MarkerLabel::render(QPainter &painter) const
 {
+    // Measured once, when the text was set: only the lines are found again.
+    LabelLayout laid = splitLabel(m_caption);
+    laid.widths = m_lineWidths;
+    laid.size = size();
     painter.setPen(m_color);
-    drawLabel(painter, layLabel(m_caption, m_font), m_font, QPoint(0, 0), m_centered);
+    drawLabel(painter, laid, m_font, QPoint(0, 0), m_centered);
 }
 
 void MarkerLabel::paint(QPainter &painter, const QRect &area)
 {
-    const QImage *image = layer()->labelImage(*this);
+    // Drawn afresh the first time: most labels of a large ward are painted
+    // once, at start-up, and an image of each would cost more than the text.
+    // One painted again is kept as an image. Both give the same pixels.
+    const QImage *image = m_drawnOnce ? layer()->labelImage(*this) : nullptr;
+    m_drawnOnce = true;
     if (!image) {
-        // Too large to keep: drawn afresh where it is needed.
-        painter.save();
-        painter.setClipRect(area);
+        // Within the painter's clip, which is the area.
         painter.translate(pos());
         render(painter);
-        painter.restore();
+        painter.translate(-pos());
         return;
     }
     if (image->isNull())

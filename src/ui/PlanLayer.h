@@ -167,8 +167,10 @@ private:
 
     QString m_caption;
     QFont m_font;
+    QList<int> m_lineWidths; // as measured in the font
     QColor m_color = Qt::black;
     bool m_centered = false;
+    bool m_drawnOnce = false; // since its text or look last changed
     // The label as last drawn, while the layer keeps it: only its inked
     // pixels (an empty image when there are none), which start this many
     // device pixels from its top-left corner.

@@ -52,13 +52,26 @@ QList<std::pair<qsizetype, qsizetype>> lineSpans(const QString &text)
 
 } // namespace
 
-LabelLayout layLabel(const QString &caption, const QFont &font)
+LabelLayout splitLabel(const QString &caption)
 {
     LabelLayout layout;
     layout.shown = parseAccelerators(caption);
     layout.lines = lineSpans(layout.shown.text);
+    return layout;
+}
+
+LabelLayout layLabel(const QString &caption, const QFont &font)
+{
+    LabelLayout layout = splitLabel(caption);
+    measureLabel(layout, font);
+    return layout;
+}
+
+void measureLabel(LabelLayout &layout, const QFont &font)
+{
     const QFontMetrics fm(font);
     int w = 0;
+    layout.widths.clear();
     layout.widths.reserve(layout.lines.size());
     for (const auto &[start, length] : std::as_const(layout.lines)) {
         const int lineWidth = fm.horizontalAdvance(layout.shown.text.mid(start, length));
@@ -66,7 +79,6 @@ LabelLayout layLabel(const QString &caption, const QFont &font)
         w = std::max(w, lineWidth);
     }
     layout.size = QSize(w, lineMetrics(font).height * int(layout.lines.size()));
-    return layout;
 }
 
 void drawLabel(QPainter &p, const LabelLayout &layout, const QFont &font, QPoint origin,

@@ -34,6 +34,9 @@ struct LabelLayout {
     QSize size;
 };
 LabelLayout layLabel(const QString &caption, const QFont &font);
+// The two halves of layLabel: the lines of a caption, then their measures.
+LabelLayout splitLabel(const QString &caption);
+void measureLabel(LabelLayout &layout, const QFont &font);
 
 // Draws a laid-out caption in the painter's pen with the label's top-left
 // corner at `origin`, each line left-justified or centred in the label's width.
