@@ -8,6 +8,7 @@
 #include "ui/PlanLayer.h"
 #include "ui/TextLabel.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
@@ -90,6 +91,12 @@ void TkrdoMF::LoadTableFile()
     auto lines = file.loadLines();
     if (!lines)
         throw KalvoraError(lines.error());
+    if (lines->size() > kMaxBeds) {
+        throw KalvoraError(QStringLiteral("Too many beds in %1: %2 (at most %3)")
+                               .arg(QDir::toNativeSeparators(file.path()))
+                               .arg(lines->size())
+                               .arg(kMaxBeds));
+    }
     curTable = nullptr;
     sinc.takeAll();
     sl.takeAll();

@@ -19,6 +19,10 @@ namespace kalvora {
 class TFormTable;
 
 constexpr int kKindCount = 20;
+// The most beds the console shows. A bed costs about 2 KB of memory and 20 µs
+// of start-up (docs/PERFORMANCE.md): half a million take about a gigabyte and
+// ten seconds. A larger bed file is refused before any bed is made.
+constexpr qsizetype kMaxBeds = 500000;
 using KindPictures = std::array<PictureHolder, kKindCount>;
 
 // What every bed marker needs from its window: the layer that draws it, the

@@ -19,7 +19,7 @@ namespace kalvora {
 //   add (3, 3, 10, 10), add (12, 3, 10, 10) => one rectangle (0, 0, 24, 16)
 class DirtyTiles {
 public:
-    static constexpr int kShift = 2; // tiles of 4 by 4 pixels
+    static constexpr int kShift = 3; // tiles of 8 by 8 pixels
 
     // The area the tiles cover, from (0, 0); forgets what was added.
     void resize(QSize size)

@@ -479,6 +479,7 @@ private slots:
         QTest::newRow("15,000 beds") << 15000 << false;
         QTest::newRow("100,000 beds") << 100000 << false;
         QTest::newRow("15,000 beds on one spot") << 15000 << true;
+        QTest::newRow("too many beds: refused") << int(kMaxBeds + 1) << false;
     }
     void largeWard_startsPaintsAndCloses()
     {
@@ -489,7 +490,20 @@ private slots:
         f.writeBeds(wardBeds(beds, oneSpot));
         QElapsedTimer clock;
         clock.start();
+        m_boxes.clear();
         TkrdoMF &w = f.start();
+        if (beds > kMaxBeds) {
+            // Said before any bed is made, and nothing is saved at closing.
+            QVERIFY(!w.isinit);
+            QCOMPARE(w.sl.size(), 0);
+            QCOMPARE(m_boxes.size(), 1);
+            QVERIFY2(m_boxes[0].contains(u"tables.txt"), qPrintable(m_boxes[0]));
+            m_boxes.clear();
+            const QByteArray before = f.readFile(f.dataFile(QStringLiteral("tables.txt")));
+            QVERIFY(w.close());
+            QCOMPARE(f.readFile(f.dataFile(QStringLiteral("tables.txt"))), before);
+            return;
+        }
         QVERIFY2(w.isinit, qPrintable(m_boxes.join(u'\n')));
         QCOMPARE(w.sl.size(), beds);
         const qint64 startMs = clock.restart();
