@@ -62,8 +62,8 @@ results=$work/results
 : >"$results"
 note() { echo "== $*" >&2; }
 failures=()
-run() { # keeps the RESULT lines of a harness run; a failed run leaves its cells empty
-    "$@" 2>>"$work/harness.log" | tee -a "$work/harness.out" | grep '^RESULT ' >>"$results" || {
+run() { # keeps the RESULT lines of a harness run; a failed (or hung) run leaves its cells empty
+    timeout --kill-after=5 600 "$@" 2>>"$work/harness.log" | tee -a "$work/harness.out" | grep '^RESULT ' >>"$results" || {
         echo "error: ${*#$build/} failed:" >&2
         tail -5 "$work/harness.log" >&2
         failures+=("${*#$build/}")
@@ -81,7 +81,7 @@ note "micro-benchmarks (dispatch, tick, lookup, loading the bed file)"
 reps=3
 [[ $quick == 1 ]] && reps=1
 "$build/kalvora-bench" --benchmark_filter='BM_(DispatchCall|DispatchRepeatedCall|DispatchCancel|Tick|LookupIndexed|LookupLinear)/|BM_LoadBedFile/10000' \
-    --benchmark_repetitions=$reps --benchmark_format=csv 2>/dev/null >"$work/bench.csv"
+    --benchmark_repetitions=$reps --benchmark_format=csv 2>"$work/bench.log" >"$work/bench.csv" || { tail -5 "$work/bench.log" >&2; exit 1; }
 # bench NAME COLUMN: the median over the repetitions (column 4 cpu_time, 7 items/s;
 # the aggregate rows have other names and are left out).
 bench() {

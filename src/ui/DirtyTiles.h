@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -53,15 +54,23 @@ public:
     }
 
     bool isEmpty() const { return m_last < 0; }
+    // A pixel of the first row of tiles still to repaint; nothing when empty.
+    QRect firstPixel() const
+    {
+        return isEmpty() ? QRect() : QRect(0, m_first << kShift, 1, 1);
+    }
 
-    // What was added, as a region of tile rectangles; forgets it.
-    QRegion take()
+    // What was added, as a region of tile rectangles, at most `rows` rows of
+    // tiles of it from the top; forgets what it gives.
+    //   add (0, 0, 10, 40), take(2) => (0, 0, 16, 16); take() => (0, 16, 16, 24)
+    QRegion take(int rows = std::numeric_limits<int>::max())
     {
         QList<QRect> rects;
         std::vector<std::pair<int, int>> band, previous; // runs of tiles: first, last
         qsizetype bandStart = 0;
         const int tile = 1 << kShift;
-        for (int y = m_first; y <= m_last; ++y) {
+        const int last = rows >= m_last - m_first + 1 ? m_last : m_first + rows - 1;
+        for (int y = m_first; y <= last; ++y) {
             quint64 *row = &m_bits[size_t(y) * size_t(m_words)];
             band.clear();
             for (int w = 0; w < m_words; ++w) {
@@ -93,8 +102,12 @@ public:
             }
             previous = band;
         }
-        m_first = m_rows;
-        m_last = -1;
+        if (last == m_last) {
+            m_first = m_rows;
+            m_last = -1;
+        } else {
+            m_first = last + 1;
+        }
         QRegion region;
         if (!rects.isEmpty())
             region.setRects(rects.constData(), int(rects.size()));

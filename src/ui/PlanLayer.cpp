@@ -94,10 +94,10 @@ void MarkerPart::unsetCursor()
     m_layer->partCursorChanged(this);
 }
 
-void MarkerPart::repaint() const
+void MarkerPart::repaint(bool frame) const
 {
     if (!m_hidden)
-        m_layer->repaintArea(m_rect);
+        m_layer->repaintArea(m_rect, frame);
 }
 
 // ---- MarkerPicture ---------------------------------------------------------
@@ -178,7 +178,7 @@ qint64 MarkerPicture::nextFrame()
         return -1;
     }
     m_frame = (m_frame + 1) % int(p->frames.size());
-    repaint();
+    repaint(true);
     return p->frames[size_t(m_frame)].delayMs;
 }
 
@@ -335,6 +335,15 @@ PlanLayer::PlanLayer(QWidget *parent)
         parent->window()->installEventFilter(this);
     }
     m_dirty.resize(size());
+    m_frames.resize(size());
+    // A timer rather than a posted call: it comes after the socket and the
+    // timers have had their turn.
+    m_nextBand.setSingleShot(true);
+    m_nextBand.setInterval(0);
+    connect(&m_nextBand, &QTimer::timeout, this, [this] {
+        if (!m_frames.isEmpty())
+            askForRepaint(m_frames.firstPixel());
+    });
 }
 
 PlanLayer::~PlanLayer() = default;
@@ -349,8 +358,13 @@ bool PlanLayer::eventFilter(QObject *watched, QEvent *event)
     if (watched == window() && event->type() == QEvent::UpdateRequest) {
         m_inWindowRepaint = true;
         m_repaintAsked = false;
-        if (!m_dirty.isEmpty())
-            update(m_dirty.take());
+        QRegion area = m_dirty.take();
+        if (!m_frames.isEmpty())
+            area += m_frames.take(kFrameRows);
+        if (!area.isEmpty())
+            update(area);
+        if (!m_frames.isEmpty())
+            m_nextBand.start();
     }
     return false;
 }
@@ -359,6 +373,7 @@ void PlanLayer::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
     m_dirty.resize(size()); // a resized layer is repainted whole
+    m_frames.resize(size());
     m_repaintAsked = false;
 }
 
@@ -463,7 +478,7 @@ void PlanLayer::removePicture(MarkerPicture *picture)
     m_pictures.pop_back();
 }
 
-void PlanLayer::repaintArea(const QRect &area)
+void PlanLayer::repaintArea(const QRect &area, bool frame)
 {
     if (area.isEmpty() || !isVisible())
         return;
@@ -472,15 +487,20 @@ void PlanLayer::repaintArea(const QRect &area)
     // becomes the clip of every control painting beneath, where a clip of
     // many pieces takes slow paths: gathered on tiles, a crowded plan's
     // changes are a few large rectangles instead.
-    if (m_inWindowRepaint) {
+    if (m_inWindowRepaint && !frame) {
         update(area);
         return;
     }
-    m_dirty.add(area);
-    if (!m_repaintAsked) {
-        m_repaintAsked = true;
-        update(area);
-    }
+    (frame ? m_frames : m_dirty).add(area);
+    askForRepaint(area);
+}
+
+void PlanLayer::askForRepaint(const QRect &area)
+{
+    if (m_repaintAsked)
+        return;
+    m_repaintAsked = true;
+    update(area);
 }
 
 void PlanLayer::showEvent(QShowEvent *event)
@@ -494,6 +514,7 @@ void PlanLayer::hideEvent(QHideEvent *event)
 {
     QWidget::hideEvent(event);
     m_dirty.take(); // shown again, the layer is repainted whole
+    m_frames.take();
     m_repaintAsked = false;
     for (MarkerPicture *picture : std::as_const(m_pictures))
         picture->visibilityChanged();

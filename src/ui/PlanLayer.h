@@ -10,6 +10,7 @@
 #include <QFont>
 #include <QImage>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
@@ -80,8 +81,9 @@ public:
 protected:
     explicit MarkerPart(PlanLayer *layer);
     void resize(QSize size);
-    // Asks the layer to repaint the part's area.
-    void repaint() const;
+    // Asks the layer to repaint the part's area; `frame`: because an animated
+    // picture moved to its next frame.
+    void repaint(bool frame = false) const;
     // Draws the part where it meets `area` (layer coordinates, within the part).
     virtual void paint(QPainter &painter, const QRect &area) = 0;
     // The part or its layer was shown or hidden.
@@ -278,8 +280,10 @@ private:
     void addPicture(MarkerPicture *picture);
     void removePicture(MarkerPicture *picture);
     // Asks for a repaint of an area. The areas asked for until the window
-    // repaints are handed to it together, as a few rectangles.
-    void repaintArea(const QRect &area);
+    // repaints are handed to it together, as a few rectangles; those of new
+    // animation frames at most kFrameRows rows of tiles per repaint.
+    void repaintArea(const QRect &area, bool frame = false);
+    void askForRepaint(const QRect &area);
 
     // Label images, most recently drawn first.
     // None when the label is too large to keep.
@@ -297,8 +301,14 @@ private:
     qsizetype m_labelLimit = 24 * 1024 * 1024;
 
     // Areas to repaint gather here until the window repaints; the first of
-    // them asks the window for the repaint.
-    DirtyTiles m_dirty;
+    // them asks the window for the repaint. New animation frames of a crowded
+    // plan may cover all of it: painted in bands of kFrameRows rows of tiles
+    // (192 pixels), one band per pass of the event loop, they leave room
+    // between two bands for a datagram to be read, handled and painted.
+    static constexpr int kFrameRows = 24;
+    DirtyTiles m_dirty; // everything but animation frames, painted at once
+    DirtyTiles m_frames;
+    QTimer m_nextBand; // while frames wait
     bool m_repaintAsked = false;
     bool m_inWindowRepaint = false; // from the window's repaint request to the layer's paint
     std::vector<MarkerPart *> m_painting; // scratch list of paintEvent
