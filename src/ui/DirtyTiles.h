@@ -55,10 +55,7 @@ public:
 
     bool isEmpty() const { return m_last < 0; }
     // A pixel of the first row of tiles still to repaint; nothing when empty.
-    QRect firstPixel() const
-    {
-        return isEmpty() ? QRect() : QRect(0, m_first << kShift, 1, 1);
-    }
+    QRect firstPixel() const { return isEmpty() ? QRect() : QRect(0, m_first << kShift, 1, 1); }
 
     // What was added, as a region of tile rectangles, at most `rows` rows of
     // tiles of it from the top; forgets what it gives.
@@ -84,7 +81,8 @@ public:
                         band.back().second = first + length - 1; // across words
                     else
                         band.push_back({ first, first + length - 1 });
-                    bits = length + start >= 64 ? 0 : bits & ~(((quint64(1) << length) - 1) << start);
+                    bits =
+                        length + start >= 64 ? 0 : bits & ~(((quint64(1) << length) - 1) << start);
                 }
             }
             const int top = y * tile;

@@ -19,8 +19,7 @@ namespace kalvora {
 // is about to be destroyed may be forgotten instead of removed: that costs
 // nothing at once, and what it left in the cells is swept out in one pass
 // now and then, so destroying every item of a dense plan stays linear.
-template<class T>
-class GridIndex {
+template<class T> class GridIndex {
 public:
     static constexpr int kCellShift = 5; // cells of 32 by 32 pixels
     static constexpr qint64 kMaxCells = 64;
@@ -70,8 +69,7 @@ public:
 
     // Calls f(item) once for every item whose rectangle meets `area`, in no
     // particular order.
-    template<class F>
-    void forEachMeeting(const QRect &area, F &&f) const
+    template<class F> void forEachMeeting(const QRect &area, F &&f) const
     {
         if (area.isEmpty())
             return;
@@ -135,10 +133,7 @@ private:
     }
 
     static int cellOf(int v) { return v >> kCellShift; } // rounds toward minus infinity
-    static qint64 keyOf(int x, int y)
-    {
-        return qint64(cellOf(x)) << 32 | quint32(cellOf(y));
-    }
+    static qint64 keyOf(int x, int y) { return qint64(cellOf(x)) << 32 | quint32(cellOf(y)); }
     static qint64 cellCount(const QRect &r)
     {
         const qint64 w = qint64(cellOf(r.right())) - cellOf(r.left()) + 1;
@@ -146,8 +141,7 @@ private:
         return w * h;
     }
     static bool isLarge(const QRect &r) { return cellCount(r) > kMaxCells; }
-    template<class F>
-    static void forEachCell(const QRect &r, F &&f)
+    template<class F> static void forEachCell(const QRect &r, F &&f)
     {
         const int x0 = cellOf(r.left()), x1 = cellOf(r.right());
         const int y0 = cellOf(r.top()), y1 = cellOf(r.bottom());

@@ -308,9 +308,9 @@ Marker::~Marker()
 QRect Marker::rect() const
 {
     QRect r;
-    for (const MarkerPart *part : { static_cast<const MarkerPart *>(&icon),
-                                    static_cast<const MarkerPart *>(&bill),
-                                    static_cast<const MarkerPart *>(&label) }) {
+    for (const MarkerPart *part :
+         { static_cast<const MarkerPart *>(&icon), static_cast<const MarkerPart *>(&bill),
+           static_cast<const MarkerPart *>(&label) }) {
         if (!part->isHidden())
             r |= part->geometry();
     }
@@ -532,9 +532,8 @@ void PlanLayer::paintEvent(QPaintEvent *event)
         painter.setClipRect(area);
         parts.clear();
         m_index.forEachMeeting(area, [&parts](MarkerPart *part) { parts.push_back(part); });
-        std::sort(parts.begin(), parts.end(), [](const MarkerPart *a, const MarkerPart *b) {
-            return a->m_order < b->m_order;
-        });
+        std::sort(parts.begin(), parts.end(),
+                  [](const MarkerPart *a, const MarkerPart *b) { return a->m_order < b->m_order; });
         for (MarkerPart *part : parts) {
             part->paint(painter, part->m_rect & area);
             if (onPartPainted)
@@ -559,7 +558,8 @@ const QImage *PlanLayer::labelImage(MarkerLabel &label)
         return &label.m_image;
     }
     dropLabelImage(&label);
-    const QSize pixels(int(std::ceil(label.width() * ratio)), int(std::ceil(label.height() * ratio)));
+    const QSize pixels(int(std::ceil(label.width() * ratio)),
+                       int(std::ceil(label.height() * ratio)));
     // A label larger than a quarter of what is kept is not kept.
     if (qint64(pixels.width()) * pixels.height() * 4 > m_labelLimit / 4)
         return nullptr;
@@ -584,7 +584,9 @@ const QImage *PlanLayer::labelImage(MarkerLabel &label)
             ink |= QRect(left, y, right - left + 1, 1);
     }
     label.m_inkOffset = ink.topLeft();
-    label.m_image = ink.isEmpty() ? QImage() : ink == image.rect() ? std::move(image) : image.copy(ink);
+    label.m_image = ink.isEmpty() ? QImage()
+        : ink == image.rect()     ? std::move(image)
+                                  : image.copy(ink);
     label.m_imageRatio = ratio;
     m_recentLabels.push_front(&label);
     label.m_recent = m_recentLabels.begin();

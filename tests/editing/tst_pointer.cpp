@@ -277,7 +277,8 @@ private slots:
         QCOMPARE(centre(b), QPoint(600, 400));
         QVERIFY(!b->iT->hasCursor());
         QVERIFY(!b->lab->hasCursor());
-        QCOMPARE(b->iT->toolTip(), QStringLiteral("Палата 1, койка 1")); // the name it was created with
+        QCOMPARE(b->iT->toolTip(),
+                 QStringLiteral("Палата 1, койка 1")); // the name it was created with
 
         QVERIFY(w->close());
         const QString saved = QString::fromUtf8(

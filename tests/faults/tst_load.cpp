@@ -22,8 +22,8 @@
 #include "ui/PictureControl.h"
 
 #include <QElapsedTimer>
-#include <QImage>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSet>
@@ -404,8 +404,7 @@ private slots:
         w.IdUDPServer1->onDatagram = [&](const QByteArray &datagram) {
             const qint64 until = monotonicUs() + 10;
             handle(datagram);
-            while (monotonicUs() < until) {
-            }
+            while (monotonicUs() < until) { }
             if (!lateShownUs && late->isOn)
                 lateShownUs = monotonicUs();
         };

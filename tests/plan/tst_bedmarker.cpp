@@ -39,8 +39,8 @@ private:
         {
             iTable.fill(PictureHolder(filled(Qt::white)));
             iGreenTable.fill(PictureHolder(filled(Qt::green)));
-            iRedTable.fill(PictureHolder(overdueReadable ? filled(Qt::red)
-                                                         : decodePicture("not a picture")));
+            iRedTable.fill(
+                PictureHolder(overdueReadable ? filled(Qt::red) : decodePicture("not a picture")));
             context.layer = &layer;
             context.iTable = &iTable;
             context.iGreenTable = &iGreenTable;

@@ -124,24 +124,27 @@ void TestPlanLayer::gridFindsEveryItemMeetingAnAreaOnce_data()
     QTest::addColumn<QList<int>>("found");
     QTest::addColumn<int>("gone"); // removed (even) or forgotten (odd) before the query, or -1
 
-    const QList<QRect> plan { { 0, 0, 10, 10 }, { 30, 30, 40, 40 }, { -50, -50, 20, 20 },
-                              { 0, 300, 5000, 16 }, { 100, 100, 0, 0 } };
+    const QList<QRect> plan { { 0, 0, 10, 10 },
+                              { 30, 30, 40, 40 },
+                              { -50, -50, 20, 20 },
+                              { 0, 300, 5000, 16 },
+                              { 100, 100, 0, 0 } };
     QTest::addRow("one cell") << plan << QRect(2, 2, 2, 2) << QList<int> { 0 } << -1;
-    QTest::addRow("item over four cells, once") << plan << QRect(0, 0, 100, 100)
-                                                << QList<int> { 0, 1 } << -1;
+    QTest::addRow("item over four cells, once")
+        << plan << QRect(0, 0, 100, 100) << QList<int> { 0, 1 } << -1;
     QTest::addRow("edge: a pixel beyond") << plan << QRect(10, 10, 5, 5) << QList<int> {} << -1;
-    QTest::addRow("negative coordinates") << plan << QRect(-40, -40, 1, 1) << QList<int> { 2 }
-                                          << -1;
+    QTest::addRow("negative coordinates")
+        << plan << QRect(-40, -40, 1, 1) << QList<int> { 2 } << -1;
     QTest::addRow("long label in the list of large items")
         << plan << QRect(4000, 310, 1, 1) << QList<int> { 3 } << -1;
-    QTest::addRow("empty item meets nothing") << plan << QRect(90, 90, 20, 20) << QList<int> {}
-                                              << -1;
+    QTest::addRow("empty item meets nothing")
+        << plan << QRect(90, 90, 20, 20) << QList<int> {} << -1;
     QTest::addRow("everything, more cells than are used")
         << plan << QRect(-100000, -100000, 200000, 200000) << QList<int> { 0, 1, 2, 3 } << -1;
     QTest::addRow("removed") << plan << QRect(0, 0, 100, 100) << QList<int> { 1 } << 0;
     QTest::addRow("forgotten") << plan << QRect(0, 0, 100, 100) << QList<int> { 0 } << 1;
-    QTest::addRow("large item forgotten") << plan << QRect(0, 0, 5000, 5000)
-                                          << QList<int> { 0, 1 } << 3;
+    QTest::addRow("large item forgotten")
+        << plan << QRect(0, 0, 5000, 5000) << QList<int> { 0, 1 } << 3;
 }
 
 void TestPlanLayer::gridFindsEveryItemMeetingAnAreaOnce()
@@ -272,9 +275,9 @@ void TestPlanLayer::pointerReachesPartOrControlBeneath()
     QApplication::sendEvent(window.layer, &move);
 
     const QString got = !m.iconMoves.isEmpty() ? QStringLiteral("icon")
-        : !window.plan->moves.isEmpty()       ? QStringLiteral("plan")
-        : !window.moves.isEmpty()             ? QStringLiteral("window")
-                                              : QStringLiteral("none");
+        : !window.plan->moves.isEmpty()        ? QStringLiteral("plan")
+        : !window.moves.isEmpty()              ? QStringLiteral("window")
+                                               : QStringLiteral("none");
     QCOMPARE(got, reached);
     if (got == u"icon")
         QCOMPARE(m.iconMoves.last(), moveTo - m.marker.icon.pos());
@@ -291,9 +294,9 @@ void TestPlanLayer::pointerReachesPartOrControlBeneath()
         m.billMenu.close();
     }
     const QString gotPress = m.presses ? QStringLiteral("marker")
-        : window.plan->presses          ? QStringLiteral("plan")
-        : window.presses                ? QStringLiteral("window")
-                                        : QString();
+        : window.plan->presses         ? QStringLiteral("plan")
+        : window.presses               ? QStringLiteral("window")
+                                       : QString();
     QCOMPARE(gotPress, pressed);
     if (press.x() >= 0)
         QTest::mouseRelease(window.windowHandle(), button, {}, moveTo);

@@ -121,9 +121,8 @@ WardFiles makeWard(const QString &dir, const WardOptions &options)
     for (int i = 0; i < options.beds; ++i) {
         const QPoint p = bedPosition(i, options.beds);
         const QString line = bedCode(i) + u';' + QString::number(p.x()) + u';'
-            + QString::number(p.y()) + u';' + QString::number(i % std::max(1, options.kinds))
-            + u';' + bedName(i) + u';'
-            + bedCode(i) + u'C';
+            + QString::number(p.y()) + u';' + QString::number(i % std::max(1, options.kinds)) + u';'
+            + bedName(i) + u';' + bedCode(i) + u'C';
         tables.write(line.toUtf8() + "\r\n");
     }
     tables.close();

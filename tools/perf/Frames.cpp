@@ -67,18 +67,19 @@ public:
                 sum += v;
                 within += std::abs(v - delay) <= 10 ? 1 : 0;
             }
-            printResult(QStringLiteral("frames"),
-                        { { QStringLiteral("design"), design },
-                          { QStringLiteral("gif_delay"), QString::number(gifDelay) },
-                          { QStringLiteral("delay_ms"), QString::number(delay) },
-                          { QStringLiteral("frames"), QString::number(d.size()) },
-                          { QStringLiteral("mean_ms"), fixed(d.empty() ? 0 : sum / double(d.size())) },
-                          { QStringLiteral("p1_ms"), fixed(percentile(d, 1)) },
-                          { QStringLiteral("p99_ms"), fixed(percentile(d, 99)) },
-                          { QStringLiteral("min_ms"), fixed(d.empty() ? 0 : d.front()) },
-                          { QStringLiteral("max_ms"), fixed(d.empty() ? 0 : d.back()) },
-                          { QStringLiteral("within10_pct"),
-                            fixed(d.empty() ? 0 : 100.0 * double(within) / double(d.size())) } });
+            printResult(
+                QStringLiteral("frames"),
+                { { QStringLiteral("design"), design },
+                  { QStringLiteral("gif_delay"), QString::number(gifDelay) },
+                  { QStringLiteral("delay_ms"), QString::number(delay) },
+                  { QStringLiteral("frames"), QString::number(d.size()) },
+                  { QStringLiteral("mean_ms"), fixed(d.empty() ? 0 : sum / double(d.size())) },
+                  { QStringLiteral("p1_ms"), fixed(percentile(d, 1)) },
+                  { QStringLiteral("p99_ms"), fixed(percentile(d, 99)) },
+                  { QStringLiteral("min_ms"), fixed(d.empty() ? 0 : d.front()) },
+                  { QStringLiteral("max_ms"), fixed(d.empty() ? 0 : d.back()) },
+                  { QStringLiteral("within10_pct"),
+                    fixed(d.empty() ? 0 : 100.0 * double(within) / double(d.size())) } });
         }
     }
 

@@ -1,7 +1,9 @@
 // kalvora-perf: the end-to-end performance harness (see docs/PERFORMANCE.md).
 //
-//   kalvora-perf latency --beds N --rate R --seconds S [--listener plain] [--burst] [--pictures DIR]
-//   kalvora-perf frames --pictures DIR --beds N --seconds S [--kinds K] [--design console|movies]
+//   kalvora-perf latency --beds N --rate R --seconds S [--listener plain] [--burst]
+//                        [--pictures DIR]
+//   kalvora-perf frames --pictures DIR --gif-delays D0,D1,... --beds N --seconds S
+//                       [--design console|movies]
 //   kalvora-perf startup --beds N --runs K [--design console|movies]
 //   kalvora-perf movies --data DIR [--calls M]       the straightforward design, shown until killed
 //   kalvora-perf make-ward --dir DIR --beds N [--pictures DIR] [--kinds K] [--animated]
