@@ -478,8 +478,11 @@ void PlanLayer::removePicture(MarkerPicture *picture)
     m_pictures.pop_back();
 }
 
-void PlanLayer::repaintArea(const QRect &area, bool frame)
+void PlanLayer::repaintArea(const QRect &wanted, bool frame)
 {
+    // Off the layer there is nothing to repaint (and asking the window for
+    // nothing would not bring the repaint the gathered areas wait for).
+    const QRect area = wanted & rect();
     if (area.isEmpty() || !isVisible())
         return;
     // Each area handed to the window is merged into its region to repaint

@@ -11,6 +11,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTest>
+#include <QSet>
 #include <QToolTip>
 
 using namespace kalvora;
@@ -115,6 +116,8 @@ private slots:
     void anyAreaRepaintsAsTheWholeDoes();
     void pointerReachesPartOrControlBeneath_data();
     void pointerReachesPartOrControlBeneath();
+    void everyChangeIsRepainted_data();
+    void everyChangeIsRepainted();
 };
 
 void TestPlanLayer::gridFindsEveryItemMeetingAnAreaOnce_data()
@@ -305,6 +308,54 @@ void TestPlanLayer::pointerReachesPartOrControlBeneath()
     QHelpEvent help(QEvent::ToolTip, QPoint(42, 41), window.mapToGlobal(QPoint(42, 41)));
     QApplication::sendEvent(window.layer, &help);
     QTRY_COMPARE(QToolTip::text(), QStringLiteral("Палата 1"));
+}
+
+void TestPlanLayer::everyChangeIsRepainted_data()
+{
+    QTest::addColumn<QString>("before"); // what changed first
+
+    QTest::addRow("nothing") << "";
+    QTest::addRow("a part off the layer") << "off";
+    QTest::addRow("animation frames of a whole column, in bands") << "frames";
+}
+
+void TestPlanLayer::everyChangeIsRepainted()
+{
+    QFETCH(QString, before);
+
+    Window window;
+    window.resize(300, 600);
+    AnimationClock clock;
+    clock.setManual(true);
+    std::vector<std::unique_ptr<MarkerPicture>> column;
+    for (int y = 0; y < 580; y += 20) {
+        column.push_back(std::make_unique<MarkerPicture>(window.layer, &clock));
+        column.back()->setAutoSize(true);
+        column.back()->setAnimate(true);
+        column.back()->setPicture(decodePicture(test::animatedGif({ 1, 1 })));
+        column.back()->move(250, y);
+        column.back()->show();
+    }
+    TestMarker m(window.layer);
+    m.marker.bill.show();
+    m.marker.bill.move(-100, -100);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QSet<const MarkerPart *> painted;
+    window.layer->onPartPainted = [&painted](const MarkerPart &part) { painted.insert(&part); };
+    QTest::qWait(20); // the first paint is over
+
+    if (before == u"off")
+        m.marker.bill.setPicture(filled({ 10, 10 }, Qt::green)); // asks for no repaint
+    else if (before == u"frames")
+        clock.serve(clock.nextDue()); // every picture of the column at once
+    m.marker.icon.setPicture(filled({ 20, 20 }, Qt::yellow));
+    painted.clear();
+    QTRY_VERIFY(painted.contains(&m.marker.icon));
+    if (before == u"frames") {
+        for (const auto &picture : column)
+            QTRY_VERIFY(painted.contains(picture.get()));
+    }
 }
 
 QTEST_MAIN(TestPlanLayer)
