@@ -1,9 +1,12 @@
+#include "link/SoundPlayer.h"
 #include "ui/Fonts.h"
 #include "ui/LinkBanner.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFontInfo>
 #include <QMouseEvent>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace kalvora;
@@ -65,6 +68,8 @@ private slots:
     void liesAcrossThePanel();
     void pointerInputReachesWhatLiesBeneath();
     void staysAboveControlsMadeWhileShown();
+    void demoFaultSoundIsPlayable_data();
+    void demoFaultSoundIsPlayable();
 
 private:
     QWidget *m_window = nullptr;
@@ -179,6 +184,37 @@ void TestLinkBanner::staysAboveControlsMadeWhileShown()
 
     m_banner->hide();
     QCOMPARE(m_window->grab().toImage().pixelColor(inside), QColor(Qt::blue));
+}
+
+void TestLinkBanner::demoFaultSoundIsPlayable_data()
+{
+    QTest::addColumn<bool>("cut"); // only its first half
+    QTest::addColumn<int>("alerts");
+    QTest::addRow("the demo's fault.wav") << false << 0;
+    QTest::addRow("cut in half") << true << 1;
+}
+
+void TestLinkBanner::demoFaultSoundIsPlayable()
+{
+    QFETCH(bool, cut);
+    QFETCH(int, alerts);
+    QFile demo(QStringLiteral(KALVORA_DEMO_DATA "/fault.wav"));
+    QVERIFY(demo.open(QIODevice::ReadOnly));
+    QByteArray bytes = demo.readAll();
+    QVERIFY(bytes.size() > 44);
+    if (cut)
+        bytes.truncate(bytes.size() / 2);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"fault.wav"_s);
+    QFile copy(path);
+    QVERIFY(copy.open(QIODevice::WriteOnly) && copy.write(bytes) == bytes.size());
+    copy.close();
+
+    // The player checks a file before it hands it to the sound system; a
+    // file that fails the check gives the alert at once.
+    SoundPlayer sounds;
+    sounds.play(path);
+    QCOMPARE(sounds.alerts(), alerts);
 }
 
 QTEST_MAIN(TestLinkBanner)
