@@ -38,9 +38,9 @@ void onEndSignal(int)
 
 void restoreDefaultSignals()
 {
-    struct sigaction action {};
+    struct sigaction action { };
     for (const int signal : kEndSignals) {
-        struct sigaction current {};
+        struct sigaction current { };
         if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == onEndSignal) {
             action.sa_handler = SIG_DFL;
             ::sigaction(signal, &action, nullptr);
@@ -53,8 +53,7 @@ void restoreDefaultSignals()
 bool loadQtTranslation(QTranslator &translator)
 {
     return translator.load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"),
-                           QStringLiteral("_"),
-                           QLibraryInfo::path(QLibraryInfo::TranslationsPath));
+                           QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath));
 }
 
 ConsoleApplication::ConsoleApplication(int &argc, char **argv)
@@ -113,17 +112,16 @@ void ConsoleApplication::endWithSession(TkrdoMF &window)
     m_signals = new QSocketNotifier(g_signalPair[0], QSocketNotifier::Read, this);
     connect(m_signals, &QSocketNotifier::activated, this, [this] {
         char bytes[16];
-        while (::read(g_signalPair[0], bytes, sizeof bytes) > 0) {
-        }
+        while (::read(g_signalPair[0], bytes, sizeof bytes) > 0) { }
         endSession();
     });
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_handler = onEndSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     for (const int signal : kEndSignals) {
         // A signal ignored from the start (nohup) stays ignored.
-        struct sigaction previous {};
+        struct sigaction previous { };
         if (::sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
             continue;
         ::sigaction(signal, &action, nullptr);
@@ -132,10 +130,11 @@ void ConsoleApplication::endWithSession(TkrdoMF &window)
 
 bool ConsoleApplication::event(QEvent *event)
 {
-    // The session manager's last word to a program whose work it has asked
-    // for: end now. Qt would close the windows, which asks nobody and shows
-    // nothing at this point, but a failed save at closing would keep the
-    // console open.
+    // A quit request comes from the session manager ending the console (after
+    // it has asked for the work) and once the window has closed. Qt would
+    // close the window first, but a failed save at closing keeps it open and
+    // the session waiting: the console ends here instead, saving as the
+    // session ends (nothing once the window has closed).
     if (event->type() == QEvent::Quit && m_window) {
         endSession();
         return true;

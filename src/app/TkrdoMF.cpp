@@ -369,9 +369,9 @@ void TkrdoMF::fitFrameToWorkArea()
     const QRect work = primary->availableGeometry();
     const QRect frame = frameGeometry();
     const QRect client = geometry();
-    const QRect fitted = work.adjusted(client.left() - frame.left(), client.top() - frame.top(),
-                                       client.right() - frame.right(),
-                                       client.bottom() - frame.bottom());
+    const QRect fitted =
+        work.adjusted(client.left() - frame.left(), client.top() - frame.top(),
+                      client.right() - frame.right(), client.bottom() - frame.bottom());
     if (!work.isEmpty() && fitted != client)
         setGeometry(fitted);
 }

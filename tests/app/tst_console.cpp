@@ -103,7 +103,8 @@ QList<int> numbersIn(const QString &text)
 // A window's client area on the screen, from xwininfo.
 QRect clientArea(const QString &display, const QString &window)
 {
-    const QString info = xTool(display, QStringLiteral("xwininfo"), { QStringLiteral("-id"), window });
+    const QString info =
+        xTool(display, QStringLiteral("xwininfo"), { QStringLiteral("-id"), window });
     const auto value = [&](const char *name) {
         const QRegularExpression re(QLatin1String(name) + QLatin1String(":\\s*(-?\\d+)"));
         return re.match(info).captured(1).toInt();
@@ -507,8 +508,8 @@ private slots:
         QProcess xvfb;
         xvfb.start(tools[QStringLiteral("Xvfb")],
                    { QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                     QStringLiteral("0"), QStringLiteral("1600x900x24"), QStringLiteral("-nolisten"),
-                     QStringLiteral("tcp") });
+                     QStringLiteral("0"), QStringLiteral("1600x900x24"),
+                     QStringLiteral("-nolisten"), QStringLiteral("tcp") });
         const auto stopXvfb = qScopeGuard([&] {
             xvfb.terminate();
             xvfb.waitForFinished(5000);
@@ -525,9 +526,9 @@ private slots:
             wm.waitForFinished(5000);
         });
         const auto workArea = [&] {
-            const QList<int> n = numbersIn(
-                xTool(display, QStringLiteral("xprop"),
-                      { QStringLiteral("-root"), QStringLiteral("_NET_WORKAREA") }));
+            const QList<int> n =
+                numbersIn(xTool(display, QStringLiteral("xprop"),
+                                { QStringLiteral("-root"), QStringLiteral("_NET_WORKAREA") }));
             return n.size() >= 4 ? QRect(n[0], n[1], n[2], n[3]) : QRect();
         };
         QTRY_COMPARE_WITH_TIMEOUT(workArea(), QRect(40, 30, 1560, 860), 10000);
@@ -553,9 +554,9 @@ private slots:
 
         // The frame, title bar included, fills the work area exactly.
         const auto frame = [&] {
-            const QList<int> e = numbersIn(xTool(
-                display, QStringLiteral("xprop"),
-                { QStringLiteral("-id"), window, QStringLiteral("_NET_FRAME_EXTENTS") }));
+            const QList<int> e = numbersIn(
+                xTool(display, QStringLiteral("xprop"),
+                      { QStringLiteral("-id"), window, QStringLiteral("_NET_FRAME_EXTENTS") }));
             if (e.size() != 4) // left, right, top, bottom
                 return QRect();
             return clientArea(display, window).adjusted(-e[0], -e[2], e[1], e[3]);
@@ -590,7 +591,8 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(title(), titleAfter, 5000);
         };
         menuCommand(QStringLiteral("Kalvora: Режим перетаскивания коек."));
-        xdotool(at({ 307, 96 }) << QStringLiteral("click") << QStringLiteral("1")); // bed 101's icon
+        xdotool(at({ 307, 96 }) << QStringLiteral("click")
+                                << QStringLiteral("1")); // bed 101's icon
         xdotool(at({ 600, 420 }) << QStringLiteral("click") << QStringLiteral("1"));
         // Out of move mode again: every event before has been handled.
         menuCommand(QStringLiteral("Kalvora."));
@@ -606,9 +608,12 @@ private slots:
     {
         QTest::addColumn<QString>("where");
         QTest::addColumn<QString>("text");
-        QTest::addRow("Cancel button of the delete question") << "box" << "Отмена";
-        QTest::addRow("Undo in an edit field's menu") << "edit" << "&Отменить действие";
-        QTest::addRow("Select All in an edit field's menu") << "edit" << "Выделить всё";
+        QTest::addRow("Cancel button of the delete question") << "box"
+                                                              << "Отмена";
+        QTest::addRow("Undo in an edit field's menu") << "edit"
+                                                      << "&Отменить действие";
+        QTest::addRow("Select All in an edit field's menu") << "edit"
+                                                            << "Выделить всё";
     }
     void qtTranslation_makesQtsOwnTextsRussian()
     {

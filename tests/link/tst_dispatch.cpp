@@ -162,10 +162,14 @@ private slots:
     {
         QTest::addColumn<QString>("end");
         QTest::addColumn<QString>("call");
-        QTest::addRow("call after a click") << "click" << "#101;8;B;Again";
-        QTest::addRow("bill call after a click") << "click" << "#101;4;B;Again";
-        QTest::addRow("call after a cancel") << "#101;2;;Cancelled" << "#101;8;B;Again";
-        QTest::addRow("bill call after a cancel") << "#101;2;;Cancelled" << "#101;4;B;Again";
+        QTest::addRow("call after a click") << "click"
+                                            << "#101;8;B;Again";
+        QTest::addRow("bill call after a click") << "click"
+                                                 << "#101;4;B;Again";
+        QTest::addRow("call after a cancel") << "#101;2;;Cancelled"
+                                             << "#101;8;B;Again";
+        QTest::addRow("bill call after a cancel") << "#101;2;;Cancelled"
+                                                  << "#101;4;B;Again";
     }
     void callAfterEndedCall_startsANewCall()
     {
@@ -334,8 +338,9 @@ private slots:
         QTest::addRow("reply after a byte-order mark")
             << QByteArray("\xEF\xBB\xBF#FromDovrelanServer") << false << QString();
         // The mark is a character like any other, so it can be the prefix.
-        QTest::addRow("byte-order mark as the prefix")
-            << QByteArray("\xEF\xBB\xBF" "102;0;;Marked") << false << QStringLiteral("Marked");
+        QTest::addRow("byte-order mark as the prefix") << QByteArray("\xEF\xBB\xBF"
+                                                                     "102;0;;Marked")
+                                                       << false << QStringLiteral("Marked");
         QTest::addRow("byte-order mark before the prefix")
             << QByteArray("\xEF\xBB\xBF#102;0;;Marked") << false << QString();
     }
