@@ -522,6 +522,10 @@ private slots:
         wm.setProcessEnvironment(wmEnv);
         wm.start(tools[QStringLiteral("openbox")], { QStringLiteral("--config-file"), rc });
         const auto stopWm = qScopeGuard([&] {
+            if (QTest::currentTestFailed())
+                qWarning(
+                    "display %s, window manager: %s", qPrintable(display),
+                    QByteArray(wm.readAllStandardOutput() + wm.readAllStandardError()).constData());
             wm.terminate();
             wm.waitForFinished(5000);
         });
@@ -531,7 +535,7 @@ private slots:
                                 { QStringLiteral("-root"), QStringLiteral("_NET_WORKAREA") }));
             return n.size() >= 4 ? QRect(n[0], n[1], n[2], n[3]) : QRect();
         };
-        QTRY_COMPARE_WITH_TIMEOUT(workArea(), QRect(40, 30, 1560, 860), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(workArea(), QRect(40, 30, 1560, 860), 20000);
 
         QProcess console;
         launchConsole(console, f,
