@@ -3,8 +3,8 @@
 
 declare -A KALVORA_PACKAGES=(
     [build]="cmake g++ make pkg-config qt6-base-dev qt6-multimedia-dev libgl-dev libbenchmark-dev"
-    [test]="iproute2 util-linux fonts-wine"
-    [demo]="xvfb xauth imagemagick fonts-wine iproute2 util-linux"
+    [test]="iproute2 util-linux fonts-wine qt6-translations-l10n xvfb openbox xdotool x11-utils"
+    [demo]="xvfb xauth imagemagick fonts-wine iproute2 util-linux qt6-translations-l10n"
     [desktop]="desktop-file-utils appstream file"
     [package]="dpkg-dev file"
     [fuzz]="clang libclang-rt-14-dev"

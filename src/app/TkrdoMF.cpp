@@ -1,6 +1,8 @@
 #include "TkrdoMF.h"
 
 #include "link/UdpListener.h"
+#include "plan/BedLine.h"
+#include "settings/Logging.h"
 #include "settings/Settings.h"
 #include "ui/AnimationClock.h"
 #include "ui/Errors.h"
@@ -11,11 +13,13 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QTimer>
 #include <QUdpSocket>
+#include <QWindow>
 
 namespace kalvora {
 
@@ -235,7 +239,7 @@ void TkrdoMF::refreshContexts()
 
 bool TkrdoMF::FormClose()
 {
-    if (isinit && !guarded([this] { SaveTablesFile(); }))
+    if (isinit && !guarded([this] { saveBeds(); }))
         return false;
     releaseCallsAndBeds();
     IdUDPServer1->deactivate();
@@ -243,6 +247,45 @@ bool TkrdoMF::FormClose()
     // Nothing is left to save: a second close must not write an empty list.
     isinit = false;
     return true;
+}
+
+Status TkrdoMF::saveAtSessionEnd()
+{
+    if (!isinit)
+        return {};
+    QString error;
+    try {
+        saveBeds();
+        return {};
+    } catch (const KalvoraError &e) {
+        error = e.message();
+    } catch (const std::exception &e) {
+        error = QString::fromLocal8Bit(e.what());
+    }
+    qCWarning(lcBeds).noquote() << "The beds could not be saved as the session ends:" << error;
+    return error;
+}
+
+void TkrdoMF::endSession()
+{
+    saveAtSessionEnd();
+    IdUDPServer1->deactivate();
+    TimerPlus->stop();
+    isinit = false;
+}
+
+void TkrdoMF::saveBeds()
+{
+    QStringList lines;
+    lines.reserve(sl.size());
+    for (const auto &item : sl)
+        lines.append(formatBedLine(item.object->record()));
+    // Saved already and unchanged since (the session's end saved them, then
+    // the window closes): a second save would make the backup a copy of them.
+    if (lines == m_savedBedLines)
+        return;
+    SaveTablesFile();
+    m_savedBedLines = std::move(lines);
 }
 
 void TkrdoMF::releaseCallsAndBeds()
@@ -276,24 +319,61 @@ void TkrdoMF::resizeEvent(QResizeEvent *event)
     guarded([this] { FormResize(); });
 }
 
+namespace {
+
+// Calls back once, when the window is first exposed: by then a window manager
+// has put its frame around the window, and the frame's size is known.
+class FirstExpose final : public QObject {
+public:
+    FirstExpose(QWindow *window, std::function<void()> exposed)
+        : QObject(window)
+        , m_exposed(std::move(exposed))
+    {
+        window->installEventFilter(this);
+    }
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Expose && static_cast<QWindow *>(watched)->isExposed()) {
+            watched->removeEventFilter(this);
+            deleteLater();
+            m_exposed();
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> m_exposed;
+};
+
+} // namespace
+
 void TkrdoMF::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
+    if (m_fitToWorkArea && windowHandle())
+        new FirstExpose(windowHandle(), [this] { fitFrameToWorkArea(); });
+}
+
+void TkrdoMF::fitFrameToWorkArea()
+{
+    // Start-up gave the client area the work area's bounds; the outer bounds,
+    // frame included, are to fill it. A window manager places and sizes the
+    // client area inside its frame, so the client area is the work area less
+    // the frame's edges (none without a window manager).
     if (!m_fitToWorkArea)
         return;
     m_fitToWorkArea = false;
-    // The outer bounds, frame included, fill the work area; the frame's size is
-    // known once the window system has decorated the window.
-    QTimer::singleShot(0, this, [this] {
-        const QRect work = screen() ? screen()->availableGeometry() : QRect();
-        const QRect frame = frameGeometry();
-        const QRect client = geometry();
-        if (work.isEmpty() || frame == client)
-            return;
-        setGeometry(work.adjusted(client.left() - frame.left(), client.top() - frame.top(),
-                                  client.right() - frame.right(),
-                                  client.bottom() - frame.bottom()));
-    });
+    const QScreen *primary = QGuiApplication::primaryScreen();
+    if (!primary)
+        return;
+    const QRect work = primary->availableGeometry();
+    const QRect frame = frameGeometry();
+    const QRect client = geometry();
+    const QRect fitted =
+        work.adjusted(client.left() - frame.left(), client.top() - frame.top(),
+                      client.right() - frame.right(), client.bottom() - frame.bottom());
+    if (!work.isEmpty() && fitted != client)
+        setGeometry(fitted);
 }
 
 void TkrdoMF::mouseMoveEvent(QMouseEvent *event)

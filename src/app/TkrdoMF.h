@@ -4,8 +4,12 @@
 #include "link/SoundPlayer.h"
 #include "plan/KeyedList.h"
 #include "plan/Ttable.h"
+#include "settings/Expected.h"
 
+#include <QStringList>
 #include <QWidget>
+
+#include <optional>
 
 class QAction;
 class QMenu;
@@ -44,6 +48,16 @@ public:
     // Closing: saves the beds, releases calls and beds, stops listening and
     // ticking. Returns false when the save failed and the close is abandoned.
     bool FormClose();
+    // The session or the system is ending the console (log-off, shutdown, a
+    // termination signal): the beds are saved as at closing, but without a
+    // box; a failure is logged and returned, and the previous bed file stays.
+    // A console whose start-up failed writes nothing. Beds that this run has
+    // saved already, unchanged since, are not written again, so the backup
+    // keeps the file from before the run.
+    Status saveAtSessionEnd();
+    // The last act before the console ends with its session: the beds saved
+    // as above, then no more listening, ticking or pointer handling.
+    void endSession();
 
     // Settings file (first start, then every start).
     void InitComm();
@@ -160,6 +174,8 @@ private:
     void buildComponents();
     void refreshContexts();
     void releaseCallsAndBeds();
+    void saveBeds();
+    void fitFrameToWorkArea();
     QString dataFile(const char *name) const;
 
     Files m_files;
@@ -169,6 +185,7 @@ private:
     TableContext m_tableContext;
     EntryContext m_entryContext;
     bool m_fitToWorkArea = false;
+    std::optional<QStringList> m_savedBedLines; // what this run's last save wrote
 };
 
 } // namespace kalvora

@@ -26,6 +26,7 @@ int main(int argc, char *argv[])
     window.FormCreate();
     TFormTable form(&window.iTable);
     window.setFormTable(&form);
+    app.endWithSession(window);
     window.show();
     return app.exec();
 }

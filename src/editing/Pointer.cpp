@@ -77,6 +77,10 @@ void TkrdoMF::nm1Click()
         nm1->setChecked(false);
         nm1_->setChecked(false);
         curMode = 0;
+        // A bed still picked up is put down where it is; held, it would stay
+        // the target of every later click and of the bed menu's commands.
+        if (curTable && curTable->isDrag)
+            curTable->setDragging(false);
         setWindowTitle(QStringLiteral("Kalvora."));
     } else {
         nm1->setChecked(true);
@@ -116,7 +120,6 @@ void TkrdoMF::N2Click()
     Ttable *bed = curTable;
     if (sl.indexOf(bed) < 0)
         return;
-    TimerPlus->stop();
     for (qsizetype i = 0; i < sinc.size(); ++i) {
         if (sinc.at(i)->table == bed) {
             sinc.takeAt(i); // destroyed here, its line with it
@@ -127,7 +130,10 @@ void TkrdoMF::N2Click()
     removed->Hide();
     removed.reset();
     curTable = nullptr;
-    TimerPlus->start();
+    // The tick is on afterwards and keeps its rhythm: a deletion does not hold
+    // back the other calls' timing.
+    if (!TimerPlus->isActive())
+        TimerPlus->start();
 }
 
 } // namespace kalvora

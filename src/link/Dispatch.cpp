@@ -39,12 +39,19 @@ void TkrdoMF::AddSinc(const QString &str)
         }
         if (event.type != kCall && event.type != kCallWithBill)
             return;
-        if (tincoming *entry = sinc.find(event.code)) {
+        tincoming *entry = sinc.find(event.code);
+        if (entry && bed->isOn) {
             // A repeated call: the line moves to the top, nothing else changes.
             if (event.type == kCallWithBill)
                 entry->table->ShowBill();
             sinc.moveToEnd(sinc.indexOf(entry));
             return;
+        }
+        if (entry) {
+            // The line of a call that has ended (a click, a cancel) and that the
+            // tick has not swept yet. This is a new call: the old line goes now,
+            // or the sweep would take the new call's line with it.
+            sinc.takeAt(sinc.indexOf(entry));
         }
         sinc.append(
             event.code,
@@ -70,9 +77,13 @@ void TkrdoMF::AddSinc(const QString &str)
     }
 
     if (event.type == kAnnounce && addMode()) {
-        TimerPlus->stop();
-        // The tick comes back whether or not the bed could be made.
-        const auto restart = qScopeGuard([this] { TimerPlus->start(); });
+        // The tick is on afterwards, whether or not the bed could be made, and
+        // keeps its rhythm: restarting it here would hold back every call's
+        // timing for as long as announcements come faster than once a second.
+        const auto tickOn = qScopeGuard([this] {
+            if (!TimerPlus->isActive())
+                TimerPlus->start();
+        });
         const qint64 at = qint64(sl.size()) * 10;
         const QString line = event.code + u';' + QString::number(at) + u';' + QString::number(at)
             + QLatin1String(";1;") + event.name + u';' + event.cancelcode;

@@ -3,6 +3,7 @@
 
 #include "ConsoleFixture.h"
 #include "NetworkGuard.h"
+#include "app/ConsoleApplication.h"
 #include "app/TkrdoMF.h"
 #include "link/UdpListener.h"
 #include "plan/Ttable.h"
@@ -14,13 +15,105 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QNetworkDatagram>
 #include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QTest>
+#include <QTranslator>
 #include <QUdpSocket>
+
+#include <csignal>
 
 using namespace kalvora;
 using kalvora::test::ConsoleFixture;
+
+namespace {
+
+// Starts the real console: the executable, copied beside the fixture's
+// settings file and data folder, with the environment given added.
+void launchConsole(QProcess &p, const ConsoleFixture &f, const QMap<QString, QString> &env = {})
+{
+    const QString exe = f.dir() + QLatin1String("/kalvora");
+    if (!QFile::exists(exe)) {
+        QVERIFY(QFile::copy(QStringLiteral(KALVORA_EXE), exe));
+        QFile::setPermissions(exe, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    e.insert(QStringLiteral("KALVORA_NONINTERACTIVE"), QStringLiteral("1"));
+    e.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("qt.multimedia*=false"));
+    e.insert(QStringLiteral("XDG_RUNTIME_DIR"), f.dir());
+    for (auto it = env.begin(); it != env.end(); ++it)
+        e.insert(it.key(), it.value());
+    p.setProcessEnvironment(e);
+    p.setWorkingDirectory(f.dir());
+    // Whatever this test runs under, the console gets the signals' defaults.
+    p.setChildProcessModifier([] {
+        for (const int signal : { SIGTERM, SIGHUP, SIGINT })
+            ::signal(signal, SIG_DFL);
+    });
+    p.start(exe, {});
+    QVERIFY(p.waitForStarted());
+}
+
+// Counts the console's pings: each one is a later turn of its event loop.
+struct PingCounter {
+    QUdpSocket socket;
+    int seen = 0;
+    int count()
+    {
+        while (socket.hasPendingDatagrams()) {
+            socket.receiveDatagram();
+            ++seen;
+        }
+        return seen;
+    }
+};
+
+// Standard output of an X tool run on the given display.
+QString xTool(const QString &display, const QString &program, const QStringList &args)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display);
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    if (!p.waitForFinished(10000) || p.exitCode() != 0)
+        return {};
+    return QString::fromLocal8Bit(p.readAllStandardOutput());
+}
+
+// The numbers of a tool's output, in order.   "x: 40, 30" => {40, 30}
+QList<int> numbersIn(const QString &text)
+{
+    QList<int> numbers;
+    static const QRegularExpression number(QStringLiteral("-?\\d+"));
+    for (const auto &m : number.globalMatch(text))
+        numbers.append(m.captured().toInt());
+    return numbers;
+}
+
+// A window's client area on the screen, from xwininfo.
+QRect clientArea(const QString &display, const QString &window)
+{
+    const QString info =
+        xTool(display, QStringLiteral("xwininfo"), { QStringLiteral("-id"), window });
+    const auto value = [&](const char *name) {
+        const QRegularExpression re(QLatin1String(name) + QLatin1String(":\\s*(-?\\d+)"));
+        return re.match(info).captured(1).toInt();
+    };
+    return { value("Absolute upper-left X"), value("Absolute upper-left Y"), value("Width"),
+             value("Height") };
+}
+
+} // namespace
 
 class TestConsole : public QObject {
     Q_OBJECT
@@ -267,6 +360,287 @@ private slots:
         QCOMPARE(third.state(), QProcess::Running);
         third.terminate();
         QVERIFY(third.waitForFinished(10000));
+    }
+
+    void sessionEnd_savesBedsOnceAndShowsNothing_data()
+    {
+        QTest::addColumn<QString>("situation");
+        QTest::addRow("after a move") << "move";
+        QTest::addRow("save fails") << "save fails";
+        QTest::addRow("start-up failed") << "no start";
+    }
+    void sessionEnd_savesBedsOnceAndShowsNothing()
+    {
+        QFETCH(QString, situation);
+        ConsoleFixture f;
+        f.writeSettings();
+        const QString tables = f.dataFile(QStringLiteral("tables.txt"));
+        const QString backup = f.dataFile(QStringLiteral("tables.bac"));
+        if (situation == u"no start")
+            f.writeBeds({ QStringLiteral("101;1;2;4x;a;b") });
+        if (situation == u"save fails")
+            QVERIFY(QDir().mkpath(backup)); // a folder in the backup's place
+        const QByteArray before = f.readFile(tables);
+        TkrdoMF &w = f.start();
+        QCOMPARE(w.isinit, situation != u"no start");
+        m_boxes.clear();
+        if (w.isinit) {
+            // A bed moved with the pointer: picked up, moved, put down.
+            Ttable *b = w.sl.find(QStringLiteral("101"));
+            w.nm1Click();
+            w.FormMouseMove(b->dx, b->dy);
+            w.FormMouseDown(Qt::LeftButton);
+            w.FormMouseMove(600, 420);
+            w.FormMouseDown(Qt::LeftButton);
+            QCOMPARE(QPoint(b->dx, b->dy), QPoint(600, 420));
+        }
+        if (situation == u"save fails")
+            QTest::ignoreMessage(QtWarningMsg,
+                                 QRegularExpression(QStringLiteral("Cannot create file")));
+
+        const Status error = w.saveAtSessionEnd();
+        QVERIFY2(m_boxes.isEmpty(), qPrintable(m_boxes.join(u'\n')));
+        if (situation == u"save fails") {
+            QVERIFY(error && error->startsWith(QStringLiteral("Cannot create file")));
+            QCOMPARE(f.readFile(tables), before);
+            QVERIFY(w.isinit); // the session may go on, and so does the console
+            return;
+        }
+        QVERIFY(!error);
+        if (situation == u"no start") {
+            QCOMPARE(f.readFile(tables), before);
+            QVERIFY(!QFile::exists(backup));
+            return;
+        }
+        const QByteArray saved = f.readFile(tables);
+        QVERIFY(saved.startsWith("101;600;420;"));
+        QCOMPARE(f.readFile(backup), before);
+        // The window then closes (the session's end, or the operator): the
+        // same beds are not written again, so the backup keeps the old file.
+        QVERIFY(w.close());
+        QCOMPARE(f.readFile(tables), saved);
+        QCOMPARE(f.readFile(backup), before);
+    }
+
+    void endSignal_savesBedsAndEnds_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<QString>("situation");
+        QTest::addRow("SIGTERM") << int(SIGTERM) << "saves";
+        QTest::addRow("SIGHUP") << int(SIGHUP) << "saves";
+        QTest::addRow("SIGINT") << int(SIGINT) << "saves";
+        QTest::addRow("SIGTERM, the save fails") << int(SIGTERM) << "save fails";
+        QTest::addRow("SIGTERM, start-up failed") << int(SIGTERM) << "no start";
+    }
+    void endSignal_savesBedsAndEnds()
+    {
+        QFETCH(int, signal);
+        QFETCH(QString, situation);
+        ConsoleFixture f;
+        PingCounter pings;
+        QVERIFY(pings.socket.bind(QHostAddress::AnyIPv4, 0));
+        const quint16 port = ConsoleFixture::freePort();
+        f.writeSettings({ { QStringLiteral("Server/FromServerPort"), QString::number(port) },
+                          { QStringLiteral("Server/ToServerPort"),
+                            QString::number(pings.socket.localPort()) } });
+        const QString tables = f.dataFile(QStringLiteral("tables.txt"));
+        const QString backup = f.dataFile(QStringLiteral("tables.bac"));
+        if (situation == u"no start")
+            f.writeBeds({ QStringLiteral("101;1;2;4x;a;b") });
+        if (situation == u"save fails")
+            QVERIFY(QDir().mkpath(backup));
+        const QByteArray before = f.readFile(tables);
+
+        QProcess console;
+        launchConsole(console, f);
+        QTRY_VERIFY_WITH_TIMEOUT(pings.count() > 0, 10000); // its event loop runs
+        // A change that only a save keeps; two pings later it has been handled.
+        QUdpSocket server;
+        server.writeDatagram("#101;0;;Renamed", QHostAddress::LocalHost, port);
+        const int sent = pings.count();
+        QTRY_VERIFY_WITH_TIMEOUT(pings.count() >= sent + 2, 5000);
+
+        QCOMPARE(::kill(pid_t(console.processId()), signal), 0);
+        QVERIFY(console.waitForFinished(10000));
+        QCOMPARE(console.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(console.exitCode(), 0);
+        const QString errors = QString::fromLocal8Bit(console.readAllStandardError());
+        if (situation == u"saves") {
+            QVERIFY(f.readFile(tables).startsWith("101;"));
+            QVERIFY(f.readFile(tables).contains(";Renamed;"));
+            QCOMPARE(f.readFile(backup), before);
+        } else if (situation == u"save fails") {
+            QCOMPARE(f.readFile(tables), before);
+            QVERIFY2(errors.contains(QStringLiteral("could not be saved"))
+                         && errors.contains(QStringLiteral("Cannot create file")),
+                     qPrintable(errors));
+        } else {
+            QCOMPARE(f.readFile(tables), before);
+            QVERIFY(!QFile::exists(backup));
+        }
+    }
+
+    void underAWindowManager_frameFillsWorkArea_moveSurvivesSIGTERM()
+    {
+        QMap<QString, QString> tools;
+        for (const char *name : { "Xvfb", "openbox", "xdotool", "xprop", "xwininfo" }) {
+            tools[QLatin1String(name)] = QStandardPaths::findExecutable(QLatin1String(name));
+            if (tools[QLatin1String(name)].isEmpty())
+                QSKIP(qPrintable(QStringLiteral("%1 is not installed (scripts/deps.sh installs it)")
+                                     .arg(QLatin1String(name))));
+        }
+        ConsoleFixture f;
+        f.writeSettings();
+        const QString tables = f.dataFile(QStringLiteral("tables.txt"));
+        const QByteArray before = f.readFile(tables);
+        // A work area smaller than the screen, as with a panel on two edges.
+        const QString rc = f.dir() + QLatin1String("/openbox.xml");
+        {
+            QFile file(rc);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("<?xml version=\"1.0\"?>\n"
+                       "<openbox_config xmlns=\"http://openbox.org/3.4/rc\">\n"
+                       "  <margins><top>30</top><bottom>10</bottom><left>40</left>"
+                       "<right>0</right></margins>\n"
+                       "</openbox_config>\n");
+        }
+
+        QProcess xvfb;
+        xvfb.start(tools[QStringLiteral("Xvfb")],
+                   { QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                     QStringLiteral("0"), QStringLiteral("1600x900x24"),
+                     QStringLiteral("-nolisten"), QStringLiteral("tcp") });
+        const auto stopXvfb = qScopeGuard([&] {
+            xvfb.terminate();
+            xvfb.waitForFinished(5000);
+        });
+        QVERIFY(xvfb.waitForReadyRead(10000));
+        const QString display = u':' + QString::fromLatin1(xvfb.readLine().trimmed());
+        QProcess wm;
+        QProcessEnvironment wmEnv = QProcessEnvironment::systemEnvironment();
+        wmEnv.insert(QStringLiteral("DISPLAY"), display);
+        wm.setProcessEnvironment(wmEnv);
+        wm.start(tools[QStringLiteral("openbox")], { QStringLiteral("--config-file"), rc });
+        const auto stopWm = qScopeGuard([&] {
+            if (QTest::currentTestFailed())
+                qWarning(
+                    "display %s, window manager: %s", qPrintable(display),
+                    QByteArray(wm.readAllStandardOutput() + wm.readAllStandardError()).constData());
+            wm.terminate();
+            wm.waitForFinished(5000);
+        });
+        const auto workArea = [&] {
+            const QList<int> n =
+                numbersIn(xTool(display, QStringLiteral("xprop"),
+                                { QStringLiteral("-root"), QStringLiteral("_NET_WORKAREA") }));
+            return n.size() >= 4 ? QRect(n[0], n[1], n[2], n[3]) : QRect();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(workArea(), QRect(40, 30, 1560, 860), 20000);
+
+        QProcess console;
+        launchConsole(console, f,
+                      { { QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb") },
+                        { QStringLiteral("DISPLAY"), display } });
+        const auto stopConsole = qScopeGuard([&] {
+            if (console.state() != QProcess::NotRunning) {
+                console.kill();
+                console.waitForFinished(5000);
+            }
+        });
+        const auto windows = [&] {
+            return xTool(display, QStringLiteral("xdotool"),
+                         { QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                           QStringLiteral("--pid"), QString::number(console.processId()) })
+                .split(u'\n', Qt::SkipEmptyParts);
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(windows().size(), 1, 10000);
+        const QString window = windows().first();
+
+        // The frame, title bar included, fills the work area exactly.
+        const auto frame = [&] {
+            const QList<int> e = numbersIn(
+                xTool(display, QStringLiteral("xprop"),
+                      { QStringLiteral("-id"), window, QStringLiteral("_NET_FRAME_EXTENTS") }));
+            if (e.size() != 4) // left, right, top, bottom
+                return QRect();
+            return clientArea(display, window).adjusted(-e[0], -e[2], e[1], e[3]);
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(frame(), workArea(), 10000);
+        const QRect client = clientArea(display, window);
+        QVERIFY(client.top() > 30); // the title bar lies on the screen
+
+        // A bed moved the operator's way, through the plan's menu.
+        const auto xdotool = [&](const QStringList &args) {
+            xTool(display, QStringLiteral("xdotool"), args);
+        };
+        const auto at = [&](QPoint p) {
+            p += client.topLeft();
+            return QStringList { QStringLiteral("mousemove"), QString::number(p.x()),
+                                 QString::number(p.y()) };
+        };
+        const auto title = [&] {
+            return xTool(display, QStringLiteral("xdotool"),
+                         { QStringLiteral("getwindowname"), window })
+                .trimmed();
+        };
+        const auto menuCommand = [&](const QString &titleAfter) {
+            xdotool(at({ 650, 420 }) << QStringLiteral("click") << QStringLiteral("3"));
+            QTRY_COMPARE_WITH_TIMEOUT(windows().size(), 2, 5000);
+            QString menu = windows().first() == window ? windows().last() : windows().first();
+            const QRect area = clientArea(display, menu);
+            // Its first item: "Перемещение объектов".
+            xdotool({ QStringLiteral("mousemove"), QString::number(area.center().x()),
+                      QString::number(area.top() + 10), QStringLiteral("click"),
+                      QStringLiteral("1") });
+            QTRY_COMPARE_WITH_TIMEOUT(title(), titleAfter, 5000);
+        };
+        menuCommand(QStringLiteral("Kalvora: Режим перетаскивания коек."));
+        xdotool(at({ 307, 96 }) << QStringLiteral("click")
+                                << QStringLiteral("1")); // bed 101's icon
+        xdotool(at({ 600, 420 }) << QStringLiteral("click") << QStringLiteral("1"));
+        // Out of move mode again: every event before has been handled.
+        menuCommand(QStringLiteral("Kalvora."));
+
+        QCOMPARE(::kill(pid_t(console.processId()), SIGTERM), 0);
+        QVERIFY(console.waitForFinished(10000));
+        QCOMPARE(console.exitCode(), 0);
+        QVERIFY2(f.readFile(tables).startsWith("101;600;420;"), f.readFile(tables).left(40));
+        QCOMPARE(f.readFile(f.dataFile(QStringLiteral("tables.bac"))), before);
+    }
+
+    void qtTranslation_makesQtsOwnTextsRussian_data()
+    {
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<QString>("text");
+        QTest::addRow("Cancel button of the delete question") << "box"
+                                                              << "Отмена";
+        QTest::addRow("Undo in an edit field's menu") << "edit"
+                                                      << "&Отменить действие";
+        QTest::addRow("Select All in an edit field's menu") << "edit"
+                                                            << "Выделить всё";
+    }
+    void qtTranslation_makesQtsOwnTextsRussian()
+    {
+        QFETCH(QString, where);
+        QFETCH(QString, text);
+        QTranslator translator;
+        QVERIFY(loadQtTranslation(translator));
+        QVERIFY(QCoreApplication::installTranslator(&translator));
+        const auto remove = qScopeGuard([&] { QCoreApplication::removeTranslator(&translator); });
+        QStringList texts;
+        if (where == u"box") {
+            // As the delete question is made.
+            QMessageBox box(QMessageBox::Question, QStringLiteral("?"), QStringLiteral("?"),
+                            QMessageBox::Ok | QMessageBox::Cancel);
+            for (const QAbstractButton *button : box.buttons())
+                texts.append(button->text());
+        } else {
+            QLineEdit edit;
+            const std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+            for (const QAction *action : menu->actions())
+                texts.append(action->text().section(u'\t', 0, 0)); // without the shortcut
+        }
+        QVERIFY2(texts.contains(text), qPrintable(texts.join(u'|')));
     }
 };
 

@@ -318,18 +318,20 @@ private slots:
         QCOMPARE(centre(b), QPoint(307, 110));
     }
 
-    void leavingMoveMode_withBedHeld_leftClicksCancelThatBedsCall_data()
+    void leavingMoveMode_withBedHeld_putsItDown_data()
     {
         QTest::addColumn<QString>("where");
-        QTest::newRow("bare window") << "window";
-        QTest::newRow("plan") << "plan";
-        QTest::newRow("panel") << "panel";
-        QTest::newRow("another bed's icon") << "icon";
-        QTest::newRow("another bed's label") << "label";
+        QTest::addColumn<bool>("cancelsOther");
+        QTest::newRow("bare window") << "window" << false;
+        QTest::newRow("plan") << "plan" << false;
+        QTest::newRow("panel") << "panel" << false;
+        QTest::newRow("another bed's icon") << "icon" << true;
+        QTest::newRow("another bed's label") << "label" << true;
     }
-    void leavingMoveMode_withBedHeld_leftClicksCancelThatBedsCall()
+    void leavingMoveMode_withBedHeld_putsItDown()
     {
         QFETCH(QString, where);
+        QFETCH(bool, cancelsOther);
         startConsole();
         Ttable *held = bed("101");
         Ttable *other = bed("102");
@@ -339,18 +341,23 @@ private slots:
         pickUp(held);
         w->nm1Click();
         QCOMPARE(w->windowTitle(), QStringLiteral("Kalvora."));
+        // Put down where it is, with the default pointer and its hint back.
+        QVERIFY(!held->isDrag);
+        QCOMPARE(centre(held), QPoint(307, 110));
+        QVERIFY(!held->iT->testAttribute(Qt::WA_SetCursor));
+        QVERIFY(!held->lab->testAttribute(Qt::WA_SetCursor));
+        QCOMPARE(held->iT->toolTip(), QStringLiteral("Bed 1"));
 
-        move(spot(QStringLiteral("plan"), other));
-        QCOMPARE(centre(held), QPoint(307, 110)); // no longer follows
-        QCOMPARE(w->curTable, held);
+        // From now on a click acts on the bed under the pointer, if any (a
+        // label stops moves: the pointer reaches it over its bed's icon).
+        move(spot(QStringLiteral("icon"), other));
         move(spot(where, other));
         click(spot(where, other));
-        QVERIFY(!held->isOn);
-        QVERIFY(other->isOn);
-        QCOMPARE(w->curTable, held);
-        QVERIFY(held->isDrag);
-        QCOMPARE(held->iT->cursor().shape(), Qt::DragMoveCursor);
-        QVERIFY(held->iT->toolTip().isEmpty());
+        QVERIFY(held->isOn);
+        QCOMPARE(other->isOn, !cancelsOther);
+        QCOMPARE(w->curTable, cancelsOther ? other : nullptr);
+        QCOMPARE(centre(held), QPoint(307, 110));
+        QVERIFY(!held->isDrag);
     }
 
     void pointerMoves_chooseWindowMenu_placesCarryTheirOwn()
@@ -382,9 +389,9 @@ private slots:
         QTest::newRow("label, pointer came from the plan") << "plan" << "label" << "PopupMenu1";
         QTest::newRow("label, pointer came from the icon") << "icon" << "label" << "PopupMenu2";
         QTest::newRow("plan, pointer came from the icon") << "icon" << "plan" << "PopupMenu1";
-        QTest::newRow("plan, bed held") << "held" << "plan" << "PopupMenu1";
-        QTest::newRow("panel, bed held") << "held" << "panel" << "PopupMenu1";
-        QTest::newRow("bare window, bed held") << "held" << "window" << "PopupMenu2";
+        QTest::newRow("plan, bed left held") << "held" << "plan" << "PopupMenu1";
+        QTest::newRow("panel, bed left held") << "held" << "panel" << "PopupMenu1";
+        QTest::newRow("bare window, bed left held") << "held" << "window" << "PopupMenu1";
         QTest::newRow("bare window, no bed") << "plan" << "window" << "PopupMenu1";
         QTest::newRow("bill overlay, pointer came from the plan") << "plan" << "overlay" << "PopupMenu2";
         // clang-format on

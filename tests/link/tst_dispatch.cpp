@@ -158,16 +158,89 @@ private slots:
         QCOMPARE(w->sinc.at(0)->responsible(), QStringLiteral("B"));
     }
 
-    void callAfterLocalCancel_onlyMovesTheOldEntry()
+    void callAfterEndedCall_startsANewCall_data()
     {
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<QString>("call");
+        QTest::addRow("call after a click") << "click"
+                                            << "#101;8;B;Again";
+        QTest::addRow("bill call after a click") << "click"
+                                                 << "#101;4;B;Again";
+        QTest::addRow("call after a cancel") << "#101;2;;Cancelled"
+                                             << "#101;8;B;Again";
+        QTest::addRow("bill call after a cancel") << "#101;2;;Cancelled"
+                                                  << "#101;4;B;Again";
+    }
+    void callAfterEndedCall_startsANewCall()
+    {
+        QFETCH(QString, end);
+        QFETCH(QString, call);
         startConsole();
-        w->AddSinc(QStringLiteral("#101;8;A;Bed 1"));
-        bed("101")->ShutOff(); // a click on the console
-        w->AddSinc(QStringLiteral("#101;8;A;Bed 1"));
-        QVERIFY(!bed("101")->isOn);
+        Ttable *b = bed("101");
+        w->AddSinc(QStringLiteral("#101;4;A;Bed 1"));
+        w->AddSinc(QStringLiteral("#102;8;A;Bed 2"));
+        tick(3);
+        const QPointer<TextLabel> oldLine = w->sinc.at(0)->l1;
+        QVERIFY(oldLine);
+        if (end == u"click")
+            b->ShutOff();
+        else
+            w->AddSinc(end);
+        QVERIFY(!b->isOn);
+        const int sounds = w->sounds().requests();
+
+        // Before the tick sweeps the ended call's line, a new call comes in:
+        // it is a call like any first one, with a line of its own on top.
+        w->AddSinc(call);
+        const bool bill = call.contains(u";4;");
+        QVERIFY(b->isOn);
+        QCOMPARE(b->curT, 0);
+        QCOMPARE(b->iT->holder().picture(), w->iGreenTable[size_t(b->imagenumber)].picture());
+        QCOMPARE(b->iB->isHidden(), !bill);
+        QCOMPARE(w->sounds().requests(), sounds + 1);
+        QVERIFY(w->sounds().lastRequested().endsWith(bill ? u"/call.wav" : u"/bill.wav"));
+        QCOMPARE(listedCodes(), (QStringList { QStringLiteral("102"), QStringLiteral("101") }));
+        QCOMPARE(w->sinc.at(1)->responsible(), QStringLiteral("B"));
+        QCOMPARE(w->sinc.at(1)->bedText(), QStringLiteral("Again"));
+        QVERIFY(!oldLine); // the old line is gone, not shown twice
+
         tick();
-        QCOMPARE(w->sinc.size(), 0);
-        QVERIFY(!bed("101")->isOn);
+        QVERIFY(b->isOn);
+        QCOMPARE(listedCodes(), (QStringList { QStringLiteral("102"), QStringLiteral("101") }));
+        QCOMPARE(w->sinc.at(1)->lastN, 1);
+        QCOMPARE(w->sinc.at(1)->l3->text(), str("1 сек."));
+        QCOMPARE(w->sinc.at(0)->lastN, 2);
+
+        // A repeat while the new call runs is only a repeat.
+        w->AddSinc(QStringLiteral("#101;8;C;Repeat"));
+        QCOMPARE(w->sounds().requests(), sounds + 1);
+        QCOMPARE(b->curT, 1);
+        QCOMPARE(w->sinc.at(1)->responsible(), QStringLiteral("B"));
+    }
+
+    void announcementsFasterThanTheTick_neverHoldItUp()
+    {
+        // Overdue after 2 s, over once it has lasted more than 3 s.
+        startConsole({ { QStringLiteral("Logic/redSec"), QStringLiteral("2") },
+                       { QStringLiteral("Logic/maxSec"), QStringLiteral("3") } });
+        w->nm2Click();
+        const qsizetype beds = w->sl.size();
+        w->AddSinc(QStringLiteral("#101;8;A;B"));
+        Ttable *b = bed("101");
+        // A server that announces a new bed every 0.3 s while the call runs.
+        int announced = 0;
+        QTimer announcer;
+        connect(&announcer, &QTimer::timeout, this,
+                [&] { w->AddSinc(QStringLiteral("#90%1;0;;new").arg(++announced)); });
+        announcer.start(300);
+        w->TimerPlus->start();
+        QTRY_VERIFY_WITH_TIMEOUT(b->isRed, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!b->isOn, 5000);
+        QVERIFY(w->sinc.isEmpty());
+        QVERIFY2(announced >= 6, qPrintable(QString::number(announced)));
+        QCOMPARE(w->sl.size(), beds + announced);
+        announcer.stop();
+        w->TimerPlus->stop();
     }
 
     void eventsThatChangeOnlyTheName_data()
@@ -252,24 +325,38 @@ private slots:
         QVERIFY(w->TimerPlus->isActive());
     }
 
-    void presenceReply_isComparedExactly_data()
+    void datagramText_isDecodedExactly_data()
     {
         QTest::addColumn<QByteArray>("datagram");
         QTest::addColumn<bool>("reply");
-        QTest::addRow("exact") << QByteArray("#FromDovrelanServer") << true;
-        QTest::addRow("with a line end") << QByteArray("#FromDovrelanServer\r\n") << false;
-        QTest::addRow("other case") << QByteArray("#fromdovrelanserver") << false;
+        QTest::addColumn<QString>("name"); // bed 102's name afterwards; empty: unchanged
+        QTest::addRow("presence reply") << QByteArray("#FromDovrelanServer") << true << QString();
+        QTest::addRow("reply with a line end")
+            << QByteArray("#FromDovrelanServer\r\n") << false << QString();
+        QTest::addRow("reply in other case")
+            << QByteArray("#fromdovrelanserver") << false << QString();
+        QTest::addRow("reply after a byte-order mark")
+            << QByteArray("\xEF\xBB\xBF#FromDovrelanServer") << false << QString();
+        // The mark is a character like any other, so it can be the prefix.
+        QTest::addRow("byte-order mark as the prefix") << QByteArray("\xEF\xBB\xBF"
+                                                                     "102;0;;Marked")
+                                                       << false << QStringLiteral("Marked");
+        QTest::addRow("byte-order mark before the prefix")
+            << QByteArray("\xEF\xBB\xBF#102;0;;Marked") << false << QString();
     }
-    void presenceReply_isComparedExactly()
+    void datagramText_isDecodedExactly()
     {
         QFETCH(QByteArray, datagram);
         QFETCH(bool, reply);
+        QFETCH(QString, name);
         startConsole();
+        const QString before = bed("102")->l;
         w->onServer = false;
         send(datagram);
-        send("#101;0;;marker"); // arrives after the reply, so the reply has been handled
+        send("#101;0;;marker"); // arrives after the first, so that one has been handled
         QTRY_COMPARE(bed("101")->l, QStringLiteral("marker"));
         QCOMPARE(w->onServer, reply);
+        QCOMPARE(bed("102")->l, name.isEmpty() ? before : name);
     }
 
     void serverSearch_setsTitleButNotInMoveMode()
