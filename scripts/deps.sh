@@ -2,7 +2,7 @@
 # Sourced by the other scripts: ensure_packages GROUP...
 
 declare -A KALVORA_PACKAGES=(
-    [build]="cmake g++ make pkg-config qt6-base-dev qt6-multimedia-dev libgl-dev libbenchmark-dev libqt6sql6-sqlite"
+    [build]="cmake g++ make pkg-config qt6-base-dev qt6-multimedia-dev libgl-dev libbenchmark-dev libqt6sql6-sqlite libsqlite3-dev"
     [test]="iproute2 util-linux fonts-wine libqt6sql6-sqlite"
     [demo]="xvfb xauth imagemagick fonts-wine iproute2 util-linux"
     [desktop]="desktop-file-utils appstream file"
