@@ -85,7 +85,10 @@ void JournalWriter::push(Record &&record)
             lose();
         return;
     }
-    const bool wake = m_queue.empty();
+    // The writer is woken only when it waits for records (not while it
+    // collects a batch or waits to retry), or when the queue grows long:
+    // a wake-up costs the GUI thread a system call.
+    const bool wake = (m_queue.empty() && m_writerIdle) || (m_queue.size() + 1) % 4096 == 0;
     m_queue.push_back(std::move(record));
     m_written = false;
     lock.unlock();
@@ -144,11 +147,16 @@ void JournalWriter::run()
         bool flushNow = false;
         {
             std::unique_lock lock(m_mutex);
+            // With a batch pending the writer sleeps until it is due (or a
+            // long queue, a flush or the stop wakes it).
+            m_writerIdle = !m_pendingBatch;
             const auto woken = [this] {
-                return m_stopRequested || m_flushRequested || !m_queue.empty();
+                return m_stopRequested || m_flushRequested || (m_writerIdle && !m_queue.empty())
+                    || qsizetype(m_queue.size()) >= 4095;
             };
             if (!woken())
                 m_wake.wait_until(lock, nextWake(std::chrono::steady_clock::now()), woken);
+            m_writerIdle = false;
             batch.swap(m_queue);
             stopping = m_stopRequested;
             flushNow = std::exchange(m_flushRequested, false);

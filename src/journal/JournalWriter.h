@@ -147,6 +147,7 @@ private:
     bool m_stopRequested = false;
     bool m_flushRequested = false;
     bool m_stopped = false;
+    bool m_writerIdle = false; // the writer waits for records
     bool m_written = true; // nothing handed over is waiting
     std::mutex m_listenerMutex;
     Listener m_listener;
