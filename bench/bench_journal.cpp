@@ -14,9 +14,8 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
-#include <benchmark/benchmark.h>
-
 #include <algorithm>
+#include <benchmark/benchmark.h>
 #include <chrono>
 #include <thread>
 
@@ -67,7 +66,8 @@ void BM_JournalEventAtRate(benchmark::State &state)
             const auto begin = std::chrono::steady_clock::now();
             switch (n % 4) {
             case 0:
-                open[bed] = journal.callStarted(codes[bed], names[bed], responsible, CallType::Call);
+                open[bed] =
+                    journal.callStarted(codes[bed], names[bed], responsible, CallType::Call);
                 ++calls;
                 break;
             case 1:
@@ -96,14 +96,20 @@ void BM_JournalEventAtRate(benchmark::State &state)
         state.counters["lost"] = double(journal.stats().lost);
         state.counters["transactions"] = double(journal.stats().transactions);
     }
-    const qint64 written = count(file, "SELECT count(*) FROM calls WHERE end_reason = 'click' AND repeats = 1 "
-                                       "AND overdue_utc IS NOT NULL");
+    const qint64 written =
+        count(file,
+              "SELECT count(*) FROM calls WHERE end_reason = 'click' AND repeats = 1 "
+              "AND overdue_utc IS NOT NULL");
     state.counters["calls_sent"] = double(calls);
     state.counters["calls_written"] = double(written);
     if (written != calls)
         state.SkipWithError("calls were lost");
 }
-BENCHMARK(BM_JournalEventAtRate)->Arg(5000)->Iterations(40000)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_JournalEventAtRate)
+    ->Arg(5000)
+    ->Iterations(40000)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
 
 // The same events back to back: the most the GUI thread can hand over.
 void BM_JournalEventBurst(benchmark::State &state)

@@ -27,7 +27,8 @@ Journal::Journal(Options options, std::shared_ptr<JournalClock> clock, QObject *
     // them before this object goes; calls already queued go with it.
     JournalWriter::Listener listener;
     listener.status = [this](const QString &status) {
-        QMetaObject::invokeMethod(this, [this, status] { setStatus(status); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, status] { setStatus(status); }, Qt::QueuedConnection);
     };
     listener.interrupted = [this](const QList<RestorableCall> &calls) {
         QMetaObject::invokeMethod(

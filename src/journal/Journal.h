@@ -55,7 +55,8 @@ public:
 
     // Off when the settings name no file.
     explicit Journal(const JournalSettings &settings,
-                     std::shared_ptr<JournalClock> clock = systemClock(), QObject *parent = nullptr);
+                     std::shared_ptr<JournalClock> clock = systemClock(),
+                     QObject *parent = nullptr);
     Journal(Options options, std::shared_ptr<JournalClock> clock, QObject *parent = nullptr);
     ~Journal() override;
 

@@ -5,9 +5,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
-#include <sqlite3.h>
-
 #include <cstring>
+#include <sqlite3.h>
 
 namespace kalvora::journal {
 
@@ -65,8 +64,8 @@ Expected<std::shared_ptr<JournalReader>> JournalReader::open(const QString &path
     if (!info.isReadable())
         return Result::failure(QStringLiteral("%1 cannot be read (permission denied)").arg(path));
     if (info.size() == 0)
-        return Result::failure(
-            readFailureText(path, { Fault::NotJournal, QString() }) + QStringLiteral(" (it is empty)"));
+        return Result::failure(readFailureText(path, { Fault::NotJournal, QString() })
+                               + QStringLiteral(" (it is empty)"));
 
     auto connection = std::make_unique<Connection>(path, Connection::Mode::ReadOnly, 5000);
     Inspection found;
@@ -80,7 +79,8 @@ Expected<std::shared_ptr<JournalReader>> JournalReader::open(const QString &path
         break;
     case Inspection::Kind::Newer:
         return Result::failure(
-            QStringLiteral("%1 is a journal of schema version %2; this program reads versions 1 to %3")
+            QStringLiteral(
+                "%1 is a journal of schema version %2; this program reads versions 1 to %3")
                 .arg(path)
                 .arg(found.version)
                 .arg(kSchemaVersion));
@@ -127,19 +127,23 @@ void JournalReader::bind(QSqlQuery &query, const Filter &filter) const
 // The one loop over every call of a year: straight on SQLite's own
 // statement (the handle of Qt's connection), which costs a fraction of a
 // QSqlQuery's row of QVariants.
-Status JournalReader::forEachCall(const Filter &filter, const std::function<void(const Call &)> &visit)
+Status JournalReader::forEachCall(const Filter &filter,
+                                  const std::function<void(const Call &)> &visit)
 {
     const QVariant handle = m_connection->db().driver()->handle();
     if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
         return QStringLiteral("cannot read %1: not an SQLite connection").arg(m_connection->path());
     sqlite3 *db = *static_cast<sqlite3 *const *>(handle.constData());
-    QString sql = QStringLiteral("SELECT bed_code, started_utc, coalesce(ended_utc - started_utc, -1), ")
+    QString sql =
+        QStringLiteral("SELECT bed_code, started_utc, coalesce(ended_utc - started_utc, -1), ")
         + kReasonCase
-        + QStringLiteral(", overdue_utc IS NOT NULL, call_type = 'bill' OR bill_by_repeat <> 0 FROM calls")
+        + QStringLiteral(
+            ", overdue_utc IS NOT NULL, call_type = 'bill' OR bill_by_repeat <> 0 FROM calls")
         + where(filter);
     sqlite3_stmt *statement = nullptr;
     const QByteArray utf8 = sql.toUtf8();
-    if (sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &statement, nullptr) != SQLITE_OK)
+    if (sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &statement, nullptr)
+        != SQLITE_OK)
         return readFailureText(m_connection->path(),
                                { Fault::Io, QString::fromUtf8(sqlite3_errmsg(db)) });
     const auto bindName = [&](const char *name, qint64 value) {
@@ -184,11 +188,12 @@ Expected<QList<JournalReader::CallDetails>> JournalReader::unansweredCalls(const
     using Result = Expected<QList<CallDetails>>;
     QSqlQuery query(m_connection->db());
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT id, bed_code, bed_name, responsible, call_type, started_utc, "
-                                 "overdue_utc, ended_utc, ")
-                  + kReasonCase + QStringLiteral(" FROM calls") + where(filter)
-                  + QStringLiteral(" AND end_reason NOT IN ('click', 'server_cancel') "
-                                   "ORDER BY started_utc, id"));
+    query.prepare(
+        QStringLiteral("SELECT id, bed_code, bed_name, responsible, call_type, started_utc, "
+                       "overdue_utc, ended_utc, ")
+        + kReasonCase + QStringLiteral(" FROM calls") + where(filter)
+        + QStringLiteral(" AND end_reason NOT IN ('click', 'server_cancel') "
+                         "ORDER BY started_utc, id"));
     bind(query, filter);
     if (!query.exec())
         return Result::failure(readFailureText(m_connection->path(), failureOf(query.lastError())));

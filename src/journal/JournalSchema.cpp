@@ -182,7 +182,8 @@ Connection::~Connection()
 SqlStatus Connection::open()
 {
     if (!m_db.isValid())
-        return Failure { Fault::Io, QStringLiteral("Qt's SQLite driver (QSQLITE) is not installed") };
+        return Failure { Fault::Io,
+                         QStringLiteral("Qt's SQLite driver (QSQLITE) is not installed") };
     if (m_db.isOpen() || m_db.open())
         return std::nullopt;
     return failureOf(m_db.lastError());
@@ -253,7 +254,8 @@ SqlStatus prepareForWriting(QSqlDatabase &db)
         return failure;
     switch (found.kind) {
     case Inspection::Kind::Foreign:
-        return Failure { Fault::NotJournal, QStringLiteral("the file is another program's database") };
+        return Failure { Fault::NotJournal,
+                         QStringLiteral("the file is another program's database") };
     case Inspection::Kind::Newer:
         return Failure { Fault::Newer,
                          QStringLiteral("the journal has schema version %1; this console knows "

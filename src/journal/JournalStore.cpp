@@ -55,11 +55,11 @@ SqlStatus JournalStore::insertRun(const RunRow &run, qint64 *id)
         "INSERT INTO runs (started_utc, last_seen_utc, red_sec, max_sec, beds, host, version) "
         "VALUES (?, ?, ?, ?, ?, ?, ?)"));
     const QVariant none(QMetaType::fromType<int>());
-    if (auto failure = exec(query, { run.startedUtc, run.lastSeenUtc,
-                                     run.infoKnown ? QVariant(run.info.redSec) : none,
-                                     run.infoKnown ? QVariant(run.info.maxSec) : none,
-                                     run.infoKnown ? QVariant(run.info.beds) : none, run.host,
-                                     run.version }))
+    if (auto failure = exec(
+            query,
+            { run.startedUtc, run.lastSeenUtc, run.infoKnown ? QVariant(run.info.redSec) : none,
+              run.infoKnown ? QVariant(run.info.maxSec) : none,
+              run.infoKnown ? QVariant(run.info.beds) : none, run.host, run.version }))
         return failure;
     *id = query.lastInsertId().toLongLong();
     return std::nullopt;
@@ -74,10 +74,11 @@ SqlStatus JournalStore::updateRun(qint64 id, const RunRow &run)
         "red_sec = coalesce(?, red_sec), max_sec = coalesce(?, max_sec), beds = coalesce(?, beds) "
         "WHERE id = ?");
     const QVariant none(QMetaType::fromType<int>());
-    return exec(query, { run.lastSeenUtc, nullable(run.closedUtc), nullable(run.closedUtc),
-                         run.infoKnown ? QVariant(run.info.redSec) : none,
-                         run.infoKnown ? QVariant(run.info.maxSec) : none,
-                         run.infoKnown ? QVariant(run.info.beds) : none, id });
+    return exec(query,
+                { run.lastSeenUtc, nullable(run.closedUtc), nullable(run.closedUtc),
+                  run.infoKnown ? QVariant(run.info.redSec) : none,
+                  run.infoKnown ? QVariant(run.info.maxSec) : none,
+                  run.infoKnown ? QVariant(run.info.beds) : none, id });
 }
 
 SqlStatus JournalStore::writeCall(qint64 runId, const CallRow &call)
@@ -86,7 +87,8 @@ SqlStatus JournalStore::writeCall(qint64 runId, const CallRow &call)
         m_writeCall,
         "INSERT INTO calls (run_id, seq, bed_code, bed_name, responsible, call_type, started_utc, "
         "overdue_utc, acknowledged_utc, ended_utc, end_reason, repeats, bill_by_repeat, "
-        "restored_from) VALUES (?, ?, coalesce(?, ''), coalesce(?, ''), coalesce(?, ''), ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+        "restored_from) VALUES (?, ?, coalesce(?, ''), coalesce(?, ''), coalesce(?, ''), ?, ?, ?, "
+        "?, ?, ?, ?, ?, ?) "
         "ON CONFLICT (run_id, seq) DO UPDATE SET overdue_utc = excluded.overdue_utc, "
         "acknowledged_utc = excluded.acknowledged_utc, ended_utc = excluded.ended_utc, "
         "end_reason = excluded.end_reason, repeats = excluded.repeats, "
@@ -102,9 +104,10 @@ SqlStatus JournalStore::writeCall(qint64 runId, const CallRow &call)
 
 SqlStatus JournalStore::writeEvent(qint64 runId, const EventRow &event)
 {
-    QSqlQuery &query = prepared(m_writeEvent,
-                                "INSERT INTO events (run_id, seq, at_utc, kind, detail) "
-                                "VALUES (?, ?, ?, ?, coalesce(?, '')) ON CONFLICT (run_id, seq) DO NOTHING");
+    QSqlQuery &query =
+        prepared(m_writeEvent,
+                 "INSERT INTO events (run_id, seq, at_utc, kind, detail) "
+                 "VALUES (?, ?, ?, ?, coalesce(?, '')) ON CONFLICT (run_id, seq) DO NOTHING");
     return exec(query,
                 { runId, qint64(event.seq), event.atUtc, eventKindName(event.kind), event.detail });
 }
@@ -151,30 +154,34 @@ SqlStatus JournalStore::takeInterruptedCalls(QList<RestorableCall> *calls)
     if (query.lastError().isValid())
         return failureOf(query.lastError());
     query.finish();
-    if (auto failure = exec(m_db, QStringLiteral(
-                                      "UPDATE calls SET end_reason = 'interrupted', ended_utc = "
-                                      "max(started_utc, coalesce((SELECT last_seen_utc FROM runs "
-                                      "WHERE runs.id = calls.run_id), started_utc)) "
-                                      "WHERE ended_utc IS NULL")))
+    if (auto failure =
+            exec(m_db,
+                 QStringLiteral("UPDATE calls SET end_reason = 'interrupted', ended_utc = "
+                                "max(started_utc, coalesce((SELECT last_seen_utc FROM runs "
+                                "WHERE runs.id = calls.run_id), started_utc)) "
+                                "WHERE ended_utc IS NULL")))
         return failure;
-    return exec(m_db, QStringLiteral("UPDATE runs SET end_kind = 'interrupted' "
-                                     "WHERE closed_utc IS NULL AND end_kind IS NULL"));
+    return exec(m_db,
+                QStringLiteral("UPDATE runs SET end_kind = 'interrupted' "
+                               "WHERE closed_utc IS NULL AND end_kind IS NULL"));
 }
 
 SqlStatus JournalStore::purgeBefore(UtcMs cutoff)
 {
     QSqlQuery calls(m_db);
-    calls.prepare(QStringLiteral("DELETE FROM calls WHERE started_utc < ? AND ended_utc IS NOT NULL"));
+    calls.prepare(
+        QStringLiteral("DELETE FROM calls WHERE started_utc < ? AND ended_utc IS NOT NULL"));
     if (auto failure = exec(calls, { cutoff }))
         return failure;
     QSqlQuery events(m_db);
     events.prepare(QStringLiteral("DELETE FROM events WHERE at_utc < ?"));
     if (auto failure = exec(events, { cutoff }))
         return failure;
-    return exec(m_db, QStringLiteral(
-                          "DELETE FROM runs WHERE end_kind IS NOT NULL "
-                          "AND NOT EXISTS (SELECT 1 FROM calls WHERE calls.run_id = runs.id) "
-                          "AND NOT EXISTS (SELECT 1 FROM events WHERE events.run_id = runs.id)"));
+    return exec(
+        m_db,
+        QStringLiteral("DELETE FROM runs WHERE end_kind IS NOT NULL "
+                       "AND NOT EXISTS (SELECT 1 FROM calls WHERE calls.run_id = runs.id) "
+                       "AND NOT EXISTS (SELECT 1 FROM events WHERE events.run_id = runs.id)"));
 }
 
 } // namespace kalvora::journal

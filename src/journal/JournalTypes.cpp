@@ -13,9 +13,9 @@ namespace {
 constexpr std::array kCallTypes { u"call", u"bill" };
 constexpr std::array kEndReasons { u"server_cancel",  u"click",    u"timeout",    u"bed_deleted",
                                    u"console_closed", u"restored", u"interrupted" };
-constexpr std::array kEventKinds { u"console_started", u"console_closed",     u"server_found",
-                                   u"server_lost",     u"server_found_again", u"beds_saved",
-                                   u"beds_save_failed", u"records_lost",      u"journal_renamed" };
+constexpr std::array kEventKinds { u"console_started",  u"console_closed",     u"server_found",
+                                   u"server_lost",      u"server_found_again", u"beds_saved",
+                                   u"beds_save_failed", u"records_lost",       u"journal_renamed" };
 
 template<class Enum, std::size_t N>
 std::optional<Enum> fromName(const std::array<const char16_t *, N> &names, QStringView name)

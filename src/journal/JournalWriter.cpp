@@ -201,7 +201,8 @@ JournalWriter::SteadyTime JournalWriter::nextWake(SteadyTime now) const
         return now + std::chrono::hours(24);
     SteadyTime wake = m_state == State::Open ? m_heartbeatDue : now + std::chrono::hours(24);
     if (m_pendingBatch)
-        wake = std::min(wake, m_state == State::Open ? m_batchDue : std::max(m_batchDue, m_retryAt));
+        wake =
+            std::min(wake, m_state == State::Open ? m_batchDue : std::max(m_batchDue, m_retryAt));
     return wake;
 }
 
@@ -434,7 +435,8 @@ bool JournalWriter::flush(bool final)
     }
     if (m_lost > m_lostRecorded) {
         const quint64 lost = m_lost.load();
-        m_events.push_back(ownEvent(EventKind::RecordsLost, QString::number(lost - m_lostRecorded)));
+        m_events.push_back(
+            ownEvent(EventKind::RecordsLost, QString::number(lost - m_lostRecorded)));
         m_lostRecorded = lost;
     }
     m_run.lastSeenUtc = m_runClock.now();
@@ -550,7 +552,8 @@ bool JournalWriter::setAside()
     for (int n = 2; QFileInfo::exists(target); ++n)
         target = m_options.file + QLatin1String(".damaged-") + stamp + u'-' + QString::number(n);
     if (!QFile::rename(m_options.file, target)) {
-        fail({ Fault::Damaged, QStringLiteral("the damaged file cannot be renamed to %1").arg(target) });
+        fail({ Fault::Damaged,
+               QStringLiteral("the damaged file cannot be renamed to %1").arg(target) });
         return false;
     }
     for (const char *suffix : { "-wal", "-shm" }) {
@@ -558,9 +561,9 @@ bool JournalWriter::setAside()
         if (QFileInfo::exists(side))
             QFile::rename(side, target + QLatin1String(suffix));
     }
-    qCWarning(lcJournal).noquote() << "the journal" << m_options.file
-                                   << "was damaged; it is kept as" << target
-                                   << "and a new journal is started";
+    qCWarning(lcJournal).noquote()
+        << "the journal" << m_options.file << "was damaged; it is kept as" << target
+        << "and a new journal is started";
     m_notice = QStringLiteral("Журнал вызовов был повреждён: он сохранён как %1, начат новый.")
                    .arg(QFileInfo(target).fileName());
     m_failure.reset();

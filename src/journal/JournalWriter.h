@@ -10,10 +10,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
-#include <map>
 #include <vector>
 
 class QLockFile;

@@ -12,9 +12,8 @@ QList<RestoredCall> planRestore(const QList<RestorableCall> &calls, UtcMs now, q
                                 const std::function<bool(const QString &bedCode)> &canTake)
 {
     QList<RestorableCall> byStart = calls;
-    std::stable_sort(byStart.begin(), byStart.end(), [](const auto &a, const auto &b) {
-        return a.startedUtc < b.startedUtc;
-    });
+    std::stable_sort(byStart.begin(), byStart.end(),
+                     [](const auto &a, const auto &b) { return a.startedUtc < b.startedUtc; });
     QList<RestoredCall> plan;
     QSet<QString> taken; // bed codes, folded as the bed list compares them
     for (auto it = byStart.crbegin(); it != byStart.crend(); ++it) {

@@ -60,9 +60,11 @@ private slots:
         QTest::addColumn<QString>("file"); // relative to the data folder; "/..." absolute
         QTest::addColumn<bool>("restore");
         QTest::addColumn<int>("keepDays");
-        QTest::addRow("no section: off") << QByteArray("[Logic]\nmaxSec=60\n") << QString() << false << 0;
-        QTest::addRow("all three") << QByteArray("[Journal]\nFile=journal.sqlite\nRestoreCalls=1\nKeepDays=365\n")
-                                   << "journal.sqlite" << true << 365;
+        QTest::addRow("no section: off")
+            << QByteArray("[Logic]\nmaxSec=60\n") << QString() << false << 0;
+        QTest::addRow("all three")
+            << QByteArray("[Journal]\nFile=journal.sqlite\nRestoreCalls=1\nKeepDays=365\n")
+            << "journal.sqlite" << true << 365;
         QTest::addRow("key names ignore case, quotes dropped")
             << QByteArray("[journal]\nfile = \"sub/j.sqlite\"\nrestorecalls=$1\nkeepdays=0x10\n")
             << "sub/j.sqlite" << true << 16;
@@ -72,10 +74,10 @@ private slots:
             << QByteArray("[Journal]\nFile=j.sqlite\nRestoreCalls=yes\nKeepDays=30 days\n")
             << "j.sqlite" << false << 0;
         QTest::addRow("any other integer turns restoring on")
-            << QByteArray("[Journal]\nFile=j.sqlite\nRestoreCalls=2\nKeepDays=-5\n") << "j.sqlite" << true
-            << -5;
-        QTest::addRow("empty file: off") << QByteArray("[Journal]\nFile=\nRestoreCalls=1\n") << QString()
-                                         << true << 0;
+            << QByteArray("[Journal]\nFile=j.sqlite\nRestoreCalls=2\nKeepDays=-5\n") << "j.sqlite"
+            << true << -5;
+        QTest::addRow("empty file: off")
+            << QByteArray("[Journal]\nFile=\nRestoreCalls=1\n") << QString() << true << 0;
     }
     void settings()
     {
@@ -105,11 +107,15 @@ private slots:
         QTest::addColumn<bool>("overdue");
         QTest::addColumn<bool>("acknowledged");
         QTest::addColumn<QString>("expected");
-        QTest::addRow("server cancel") << int(EndReason::ServerCancel) << false << false << "server_cancel";
-        QTest::addRow("click on an overdue bed") << int(EndReason::Click) << true << false << "click";
-        QTest::addRow("click after acknowledging") << int(EndReason::Click) << true << true << "click";
+        QTest::addRow("server cancel")
+            << int(EndReason::ServerCancel) << false << false << "server_cancel";
+        QTest::addRow("click on an overdue bed")
+            << int(EndReason::Click) << true << false << "click";
+        QTest::addRow("click after acknowledging")
+            << int(EndReason::Click) << true << true << "click";
         QTest::addRow("timeout") << int(EndReason::Timeout) << true << false << "timeout";
-        QTest::addRow("bed deleted") << int(EndReason::BedDeleted) << false << false << "bed_deleted";
+        QTest::addRow("bed deleted")
+            << int(EndReason::BedDeleted) << false << false << "bed_deleted";
         QTest::addRow("console closed") << -1 << true << true << "console_closed";
     }
     void callEnds()
@@ -166,8 +172,9 @@ private slots:
                      .first()
                      .toDouble(),
                  25.321);
-        QCOMPARE(query(file(), QStringLiteral("SELECT started FROM calls_readable")).first().first(),
-                 u"2025-06-15T12:00:01.000Z"_s);
+        QCOMPARE(
+            query(file(), QStringLiteral("SELECT started FROM calls_readable")).first().first(),
+            u"2025-06-15T12:00:01.000Z"_s);
 
         const auto runs = query(file(), QStringLiteral("SELECT * FROM runs"));
         QCOMPARE(runs.size(), 1);
@@ -231,18 +238,24 @@ private slots:
             j.bedFileSaved(true);
             j.consoleClosed();
         }
-        const auto call = query(file(), QStringLiteral("SELECT repeats, bill_by_repeat FROM calls"));
+        const auto call =
+            query(file(), QStringLiteral("SELECT repeats, bill_by_repeat FROM calls"));
         QCOMPARE(call.size(), 1);
         QCOMPARE(call.first()[u"repeats"_s].toInt(), 3);
         QCOMPARE(call.first()[u"bill_by_repeat"_s].toInt(), 1);
         QStringList events;
-        for (const auto &row : query(file(), QStringLiteral("SELECT kind, detail FROM events ORDER BY seq")))
-            events << row[u"kind"_s].toString() + (row[u"detail"_s].toString().isEmpty() ? QString() : u": "_s + row[u"detail"_s].toString());
+        for (const auto &row :
+             query(file(), QStringLiteral("SELECT kind, detail FROM events ORDER BY seq")))
+            events << row[u"kind"_s].toString()
+                    + (row[u"detail"_s].toString().isEmpty()
+                           ? QString()
+                           : u": "_s + row[u"detail"_s].toString());
         QCOMPARE(events,
-                 QStringList({ u"console_started"_s, u"server_found"_s, u"server_lost"_s,
-                               u"server_found_again"_s,
-                               u"beds_save_failed: Cannot create file \"/d/tables.txt\": No space left"_s,
-                               u"beds_saved"_s, u"console_closed"_s }));
+                 QStringList(
+                     { u"console_started"_s, u"server_found"_s, u"server_lost"_s,
+                       u"server_found_again"_s,
+                       u"beds_save_failed: Cannot create file \"/d/tables.txt\": No space left"_s,
+                       u"beds_saved"_s, u"console_closed"_s }));
     }
 
     // Every version of the schema is brought to the newest with its data;
@@ -260,15 +273,18 @@ private slots:
             Connection c(file(), Connection::Mode::ReadWrite, 1000);
             QVERIFY(!c.open());
             QVERIFY(!migrate(c.db(), 0, from));
-            QVERIFY(!exec(c.db(), u"INSERT INTO runs (id, started_utc, last_seen_utc) VALUES (1, 10, 20)"_s));
-            QVERIFY(!exec(c.db(), u"INSERT INTO calls (run_id, seq, bed_code, bed_name, responsible, "
-                                  "call_type, started_utc, ended_utc, end_reason) "
-                                  "VALUES (1, 1, '9', 'Койка 9', '', 'call', 10, 15, 'click')"_s));
+            QVERIFY(!exec(
+                c.db(), u"INSERT INTO runs (id, started_utc, last_seen_utc) VALUES (1, 10, 20)"_s));
+            QVERIFY(!exec(c.db(),
+                          u"INSERT INTO calls (run_id, seq, bed_code, bed_name, responsible, "
+                          "call_type, started_utc, ended_utc, end_reason) "
+                          "VALUES (1, 1, '9', 'Койка 9', '', 'call', 10, 15, 'click')"_s));
         }
         const auto clock = clockAt(kStartWall);
         {
             Journal j(fastOptions(file()), clock);
-            j.callEnded(j.callStarted(u"9"_s, u"Койка 9"_s, QString(), CallType::Call), EndReason::Click);
+            j.callEnded(j.callStarted(u"9"_s, u"Койка 9"_s, QString(), CallType::Call),
+                        EndReason::Click);
             j.consoleClosed();
         }
         QCOMPARE(count(file(), u"PRAGMA user_version"_s), qint64(kSchemaVersion));
@@ -287,7 +303,9 @@ private slots:
         QTest::addRow("another program's database")
             << u"CREATE TABLE patients (id INTEGER)"_s << u"не является журналом"_s;
         QTest::addRow("a newer journal")
-            << QStringLiteral("PRAGMA application_id = %1; PRAGMA user_version = %2").arg(kApplicationId).arg(kSchemaVersion + 1)
+            << QStringLiteral("PRAGMA application_id = %1; PRAGMA user_version = %2")
+                   .arg(kApplicationId)
+                   .arg(kSchemaVersion + 1)
             << u"более новой версией"_s;
     }
     void foreignFiles_leftAlone()
@@ -331,7 +349,8 @@ private slots:
             {
                 Journal j(fastOptions(file()), clock);
                 for (int i = 0; i < 300; ++i)
-                    j.callStarted(QString::number(i), QString(200, u'x'), QString(), CallType::Call);
+                    j.callStarted(QString::number(i), QString(200, u'x'), QString(),
+                                  CallType::Call);
             }
             QFile f(file());
             QVERIFY(f.open(QIODevice::ReadWrite));
@@ -348,16 +367,25 @@ private slots:
         clock->advance(60000);
         Journal j(fastOptions(file()), clock);
         j.consoleStarted({ 20, 60, 1 });
-        j.callEnded(j.callStarted(u"1"_s, u"Койка 1"_s, QString(), CallType::Call), EndReason::Click);
+        j.callEnded(j.callStarted(u"1"_s, u"Койка 1"_s, QString(), CallType::Call),
+                    EndReason::Click);
         QVERIFY(j.waitUntilWritten(10s));
-        QTRY_VERIFY2(j.status().startsWith(u"Журнал вызовов был повреждён: он сохранён как journal.sqlite.damaged-"_s),
-                     qPrintable(j.status()));
-        QStringList aside = QDir(m_dir.path()).entryList({ u"journal.sqlite.damaged-*"_s }, QDir::Files);
-        aside.removeIf([](const QString &name) { return name.endsWith(u"-wal"_s) || name.endsWith(u"-shm"_s); });
+        QTRY_VERIFY2(
+            j.status().startsWith(
+                u"Журнал вызовов был повреждён: он сохранён как journal.sqlite.damaged-"_s),
+            qPrintable(j.status()));
+        QStringList aside =
+            QDir(m_dir.path()).entryList({ u"journal.sqlite.damaged-*"_s }, QDir::Files);
+        aside.removeIf([](const QString &name) {
+            return name.endsWith(u"-wal"_s) || name.endsWith(u"-shm"_s);
+        });
         QCOMPARE(aside.size(), 1);
         QCOMPARE(readBytes(m_dir.filePath(aside.first())), damaged);
         QCOMPARE(count(file(), u"SELECT count(*) FROM calls"_s), 1);
-        QCOMPARE(query(file(), u"SELECT detail FROM events WHERE kind = 'journal_renamed'"_s).first().first().toString(),
+        QCOMPARE(query(file(), u"SELECT detail FROM events WHERE kind = 'journal_renamed'"_s)
+                     .first()
+                     .first()
+                     .toString(),
                  aside.first());
     }
 
@@ -373,11 +401,13 @@ private slots:
             j.consoleStarted({ 20, 60, 3 });
             first = j.callStarted(u"101"_s, u"Койка 1"_s, u"Сестра А"_s, CallType::Call);
             clock->advance(2000);
-            const CallId bill = j.callStarted(u"102"_s, u"Койка 2"_s, u"Сестра Б"_s, CallType::Bill);
+            const CallId bill =
+                j.callStarted(u"102"_s, u"Койка 2"_s, u"Сестра Б"_s, CallType::Bill);
             j.callRepeated(bill, false);
             clock->advance(19000);
             j.callOverdue(first);
-            j.callEnded(j.callStarted(u"103"_s, u"Койка 3"_s, QString(), CallType::Call), EndReason::Click);
+            j.callEnded(j.callStarted(u"103"_s, u"Койка 3"_s, QString(), CallType::Call),
+                        EndReason::Click);
             QVERIFY(j.waitUntilWritten(10s));
             // No consoleClosed(): the process is killed here.
         }
@@ -406,8 +436,10 @@ private slots:
         j.callEnded(restored, EndReason::Click);
         j.consoleClosed();
         QVERIFY(j.waitUntilWritten(10s));
-        const auto rows = query(file(), u"SELECT id, run_id, bed_code, started_utc, overdue_utc, ended_utc, "
-                                         "end_reason, restored_from FROM calls ORDER BY id"_s);
+        const auto rows =
+            query(file(),
+                  u"SELECT id, run_id, bed_code, started_utc, overdue_utc, ended_utc, "
+                  "end_reason, restored_from FROM calls ORDER BY id"_s);
         QCOMPARE(rows.size(), 4);
         QCOMPARE(rows[0][u"end_reason"_s].toString(), u"restored"_s);
         QCOMPARE(rows[1][u"end_reason"_s].toString(), u"interrupted"_s);
@@ -444,11 +476,16 @@ private slots:
         QTest::addRow("young call") << qint64(5400) << 20 << 60 << false << true << 5 << false;
         QTest::addRow("past redSec") << qint64(45999) << 20 << 60 << false << true << 45 << true;
         QTest::addRow("exactly maxSec") << qint64(60999) << 20 << 60 << false << true << 60 << true;
-        QTest::addRow("older than maxSec") << qint64(61000) << 20 << 60 << false << true << -1 << false;
-        QTest::addRow("kept until cancelled") << qint64(3600000) << 20 << 60 << true << true << 3600 << true;
-        QTest::addRow("bed gone or busy") << qint64(1000) << 20 << 60 << false << false << -1 << false;
-        QTest::addRow("redSec 0: never overdue") << qint64(30000) << 0 << 60 << false << true << 30 << false;
-        QTest::addRow("start after now (clock set back)") << qint64(-5000) << 20 << 60 << false << true << 0 << false;
+        QTest::addRow("older than maxSec")
+            << qint64(61000) << 20 << 60 << false << true << -1 << false;
+        QTest::addRow("kept until cancelled")
+            << qint64(3600000) << 20 << 60 << true << true << 3600 << true;
+        QTest::addRow("bed gone or busy")
+            << qint64(1000) << 20 << 60 << false << false << -1 << false;
+        QTest::addRow("redSec 0: never overdue")
+            << qint64(30000) << 0 << 60 << false << true << 30 << false;
+        QTest::addRow("start after now (clock set back)")
+            << qint64(-5000) << 20 << 60 << false << true << 0 << false;
     }
     void planRestore()
     {
@@ -469,8 +506,9 @@ private slots:
         RestorableCall other;
         other.bedCode = u"B"_s;
         other.startedUtc = now - 2500;
-        const auto plan = journal::planRestore({ call, other, older }, now, redSec, maxSec, keepUntilCancelled,
-                                               [&](const QString &code) { return code == u"B"_s || bedFree; });
+        const auto plan =
+            journal::planRestore({ call, other, older }, now, redSec, maxSec, keepUntilCancelled,
+                                 [&](const QString &code) { return code == u"B"_s || bedFree; });
         QList<RestoredCall> expected;
         if (elapsed >= 0 && call.startedUtc < other.startedUtc)
             expected.append({ call, elapsed, overdue });
@@ -494,7 +532,8 @@ private slots:
             const auto clock = clockAt(kStartWall - daysAgo * day);
             Journal j(fastOptions(file()), clock);
             j.consoleStarted({ 20, 60, 1 });
-            j.callEnded(j.callStarted(u"1"_s, QString(), QString(), CallType::Call), EndReason::Click);
+            j.callEnded(j.callStarted(u"1"_s, QString(), QString(), CallType::Call),
+                        EndReason::Click);
             j.consoleClosed();
         }
         auto options = fastOptions(file());
@@ -523,14 +562,17 @@ private slots:
         Journal j(options, clock);
         QSignalSpy changes(&j, &Journal::statusChanged);
         j.consoleStarted({ 20, 60, 1 });
-        QTRY_VERIFY2(j.status().contains(u"его уже ведёт другая консоль"_s), qPrintable(j.status()));
+        QTRY_VERIFY2(j.status().contains(u"его уже ведёт другая консоль"_s),
+                     qPrintable(j.status()));
         for (int i = 0; i < 60; ++i) {
-            const CallId id = j.callStarted(QString::number(i), QString(), QString(), CallType::Call);
+            const CallId id =
+                j.callStarted(QString::number(i), QString(), QString(), CallType::Call);
             QCOMPARE(id, CallId(i + 2));
             j.callEnded(id, EndReason::Click);
         }
         QTRY_COMPARE(j.stats().lost, quint64(11)); // the start event and 49 calls are kept
-        QTRY_VERIFY2(j.status().endsWith(u"Часть записей журнала потеряна."_s), qPrintable(j.status()));
+        QTRY_VERIFY2(j.status().endsWith(u"Часть записей журнала потеряна."_s),
+                     qPrintable(j.status()));
         QVERIFY(!j.waitUntilWritten(100ms));
 
         holder.reset();
@@ -538,7 +580,10 @@ private slots:
         QCOMPARE(count(file(), u"SELECT count(*) FROM calls WHERE run_id = 2"_s), 49);
         QCOMPARE(count(file(), u"SELECT count(DISTINCT seq) FROM calls WHERE run_id = 2"_s), 49);
         QCOMPARE(count(file(), u"SELECT count(*) FROM calls WHERE end_reason = 'click'"_s), 49);
-        QCOMPARE(query(file(), u"SELECT detail FROM events WHERE kind = 'records_lost'"_s).first().first().toString(),
+        QCOMPARE(query(file(), u"SELECT detail FROM events WHERE kind = 'records_lost'"_s)
+                     .first()
+                     .first()
+                     .toString(),
                  u"11"_s);
         QTRY_COMPARE(j.status(), u"Часть записей журнала потеряна."_s);
         QCOMPARE(changes.count(), 3);
@@ -558,7 +603,8 @@ private slots:
         QList<CallId> ids;
         for (int i = 0; i < 20; ++i)
             ids.append(j.callStarted(QString::number(i), QString(), QString(), CallType::Call));
-        QTRY_VERIFY2(j.status().contains(u"файл занят другой программой"_s), qPrintable(j.status()));
+        QTRY_VERIFY2(j.status().contains(u"файл занят другой программой"_s),
+                     qPrintable(j.status()));
         for (const CallId id : ids)
             j.callEnded(id, EndReason::Timeout);
         QVERIFY(!exec(other.db(), u"ROLLBACK"_s));

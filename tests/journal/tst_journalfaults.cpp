@@ -34,10 +34,11 @@ private slots:
     {
         if (!mountNamespaceAvailable())
             QSKIP("this system allows no private mount namespace (unshare --mount)");
-        const ChildRun run =
-            runChildInMountNamespace(u"diskFault_inChild:"_s + QString::fromUtf8(QTest::currentDataTag()));
+        const ChildRun run = runChildInMountNamespace(u"diskFault_inChild:"_s
+                                                      + QString::fromUtf8(QTest::currentDataTag()));
         QVERIFY2(run.exitCode == 0, run.output.constData());
-        QVERIFY2(run.output.contains("PASS   : TestJournalFaults::diskFault_inChild("), run.output.constData());
+        QVERIFY2(run.output.contains("PASS   : TestJournalFaults::diskFault_inChild("),
+                 run.output.constData());
     }
 
     void diskFault_inChild_data() { faultRows(); }

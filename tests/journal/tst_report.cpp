@@ -97,7 +97,8 @@ private slots:
         QSignalSpy found(&j, &Journal::interruptedCallsFound);
         j.consoleStarted({ 20, 60, 4 });
         QTRY_COMPARE(found.count(), 1);
-        const CallId restored = j.callRestored(found.first().first().value<QList<RestorableCall>>().first());
+        const CallId restored =
+            j.callRestored(found.first().first().value<QList<RestorableCall>>().first());
         clock->advance(10000);
         j.callEnded(restored, EndReason::Click);
         clock->advance(3600000);
@@ -180,7 +181,8 @@ private slots:
         QStringList unanswered;
         for (const auto &c : r->unanswered)
             unanswered << c.bedCode + u':' + endReasonName(*c.endReason);
-        QCOMPARE(unanswered, QStringList({ u"2:timeout"_s, u"2:bed_deleted"_s, u"10:console_closed"_s }));
+        QCOMPARE(unanswered,
+                 QStringList({ u"2:timeout"_s, u"2:bed_deleted"_s, u"10:console_closed"_s }));
     }
 
     void filters_data()
@@ -188,18 +190,20 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("wardRow"); // the CSV's ward row
         QTest::addRow("all") << QStringList() << u"Отделение;;;;9;6;17,5;35,0;4;1;2"_s;
-        QTest::addRow("one bed") << QStringList { u"--bed"_s, u"2"_s } << u"Отделение;;;;3;1;5,0;5,0;1;1;2"_s;
+        QTest::addRow("one bed") << QStringList { u"--bed"_s, u"2"_s }
+                                 << u"Отделение;;;;3;1;5,0;5,0;1;1;2"_s;
         const auto local = [](qint64 ms) {
             return QDateTime::fromMSecsSinceEpoch(ms).toString(u"yyyy-MM-dd HH:mm"_s);
         };
         // Bed 1's calls start 1, 2, 3 and 4 hours after the restart: the first two.
         QTest::addRow("from and to")
-            << QStringList { u"--from"_s, local(kStartWall + 5000 + 3600000 + 10000),
-                             u"--to"_s, local(kStartWall + 5000 + 2 * 3600000 + 10000 + 60000) }
+            << QStringList { u"--from"_s, local(kStartWall + 5000 + 3600000 + 10000), u"--to"_s,
+                             local(kStartWall + 5000 + 2 * 3600000 + 10000 + 60000) }
             << u"Отделение;;;;2;2;15,0;19,0;1;0;0"_s;
-        QTest::addRow("a day before the journal")
-            << QStringList { u"--to"_s, QDateTime::fromMSecsSinceEpoch(kStartWall).addDays(-1).toString(u"yyyy-MM-dd"_s) }
-            << u"Отделение;;;;0;0;;;0;0;0"_s;
+        QTest::addRow("a day before the journal") << QStringList {
+            u"--to"_s,
+            QDateTime::fromMSecsSinceEpoch(kStartWall).addDays(-1).toString(u"yyyy-MM-dd"_s)
+        } << u"Отделение;;;;0;0;;;0;0;0"_s;
     }
     void filters()
     {
@@ -208,19 +212,23 @@ private slots:
         const QString csv = m_dir.filePath(u"figures.csv"_s);
         const QString html = m_dir.filePath(u"report.html"_s);
         QFile::remove(csv);
-        const Run run = runReport(QStringList { m_journal, u"--csv"_s, csv, u"--html"_s, html } + arguments);
+        const Run run =
+            runReport(QStringList { m_journal, u"--csv"_s, csv, u"--html"_s, html } + arguments);
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         QCOMPARE(run.out, QString());
         const QByteArray bytes = readBytes(csv);
         QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
         const QStringList lines = QString::fromUtf8(bytes.mid(3)).split(u"\r\n"_s);
-        QCOMPARE(lines[0], u"Раздел;Код;Койка;Час;Вызовов;Отвечено;Медиана, с;90 %, с;Просрочено;Таймаут;Со счётом"_s);
+        QCOMPARE(
+            lines[0],
+            u"Раздел;Код;Койка;Час;Вызовов;Отвечено;Медиана, с;90 %, с;Просрочено;Таймаут;Со счётом"_s);
         QCOMPARE(lines[1], wardRow);
 
         const QString page = QString::fromUtf8(readBytes(html));
         QVERIFY(page.startsWith(u"<!DOCTYPE html>"_s));
         QCOMPARE(page.count(u"<svg"_s), page.contains(u"Отвеченных вызовов нет"_s) ? 1 : 3);
-        for (const QString &outside : { u"http:"_s, u"https:"_s, u"<script"_s, u"src="_s, u"url("_s, u"@import"_s })
+        for (const QString &outside :
+             { u"http:"_s, u"https:"_s, u"<script"_s, u"src="_s, u"url("_s, u"@import"_s })
             QVERIFY2(!page.contains(outside), qPrintable(outside));
         if (arguments.isEmpty()) {
             QVERIFY(page.contains(u"порог просрочки 20 с"_s));
@@ -238,7 +246,8 @@ private slots:
         QCOMPARE(lines[0], u"Отчёт по вызовам: "_s + m_journal);
         QCOMPARE(lines[2], u"Койка: 1"_s);
         QCOMPARE(lines[3], u"Порог просрочки: 20 с"_s);
-        QCOMPARE(lines[6].simplified(), u"Вызовов Отвечено Медиана, с 90 %, с Просрочено Таймаут Со счётом"_s);
+        QCOMPARE(lines[6].simplified(),
+                 u"Вызовов Отвечено Медиана, с 90 %, с Просрочено Таймаут Со счётом"_s);
         QCOMPARE(lines[7].simplified(), u"4 4 25,0 37,0 3 0 0"_s);
         QCOMPARE(lines[11].simplified(), u"1 Койка 1 4 4 25,0 37,0 3 0 0"_s);
         QVERIFY(run.out.endsWith(u"Вызовов без ответа: 0 (список: --html)\n"_s));
@@ -251,24 +260,35 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("message");
         QTest::addRow("missing file") << u"none"_s << QStringList() << 1 << u"no such file"_s;
-        QTest::addRow("empty file") << u"empty"_s << QStringList() << 1 << u"is not a Kalvora call journal"_s;
-        QTest::addRow("text file") << u"text"_s << QStringList() << 1 << u"is not a database, or it is damaged"_s;
-        QTest::addRow("another database") << u"foreign"_s << QStringList() << 1 << u"is not a Kalvora call journal"_s;
-        QTest::addRow("newer schema") << u"newer"_s << QStringList() << 1
-                                      << QStringLiteral("is a journal of schema version %1; this program reads versions 1 to %2")
-                                             .arg(kSchemaVersion + 1)
-                                             .arg(kSchemaVersion);
-        QTest::addRow("unreadable date") << u"journal"_s << QStringList { u"--from"_s, u"01.03.2025"_s } << 2
-                                         << u"cannot read the date '01.03.2025'"_s;
-        QTest::addRow("impossible date") << u"journal"_s << QStringList { u"--to"_s, u"2025-02-30"_s } << 2
-                                         << u"cannot read the date '2025-02-30'"_s;
-        QTest::addRow("from after to") << u"journal"_s
-                                       << QStringList { u"--from"_s, u"2025-03-02"_s, u"--to"_s, u"2025-03-01"_s } << 2
-                                       << u"--from must be earlier than --to"_s;
-        QTest::addRow("unknown option") << u"journal"_s << QStringList { u"--pdf"_s } << 2 << u"Unknown option 'pdf'"_s;
-        QTest::addRow("no journal") << u"omit"_s << QStringList() << 2 << u"no journal file given"_s;
-        QTest::addRow("output unwritable") << u"journal"_s << QStringList { u"--csv"_s, u"/nonexistent/dir/f.csv"_s }
-                                           << 1 << u"cannot write /nonexistent/dir/f.csv"_s;
+        QTest::addRow("empty file")
+            << u"empty"_s << QStringList() << 1 << u"is not a Kalvora call journal"_s;
+        QTest::addRow("text file")
+            << u"text"_s << QStringList() << 1 << u"is not a database, or it is damaged"_s;
+        QTest::addRow("another database")
+            << u"foreign"_s << QStringList() << 1 << u"is not a Kalvora call journal"_s;
+        QTest::addRow("newer schema")
+            << u"newer"_s << QStringList() << 1
+            << QStringLiteral(
+                   "is a journal of schema version %1; this program reads versions 1 to %2")
+                   .arg(kSchemaVersion + 1)
+                   .arg(kSchemaVersion);
+        QTest::addRow("unreadable date")
+            << u"journal"_s << QStringList { u"--from"_s, u"01.03.2025"_s } << 2
+            << u"cannot read the date '01.03.2025'"_s;
+        QTest::addRow("impossible date")
+            << u"journal"_s << QStringList { u"--to"_s, u"2025-02-30"_s } << 2
+            << u"cannot read the date '2025-02-30'"_s;
+        QTest::addRow("from after to")
+            << u"journal"_s
+            << QStringList { u"--from"_s, u"2025-03-02"_s, u"--to"_s, u"2025-03-01"_s } << 2
+            << u"--from must be earlier than --to"_s;
+        QTest::addRow("unknown option")
+            << u"journal"_s << QStringList { u"--pdf"_s } << 2 << u"Unknown option 'pdf'"_s;
+        QTest::addRow("no journal")
+            << u"omit"_s << QStringList() << 2 << u"no journal file given"_s;
+        QTest::addRow("output unwritable")
+            << u"journal"_s << QStringList { u"--csv"_s, u"/nonexistent/dir/f.csv"_s } << 1
+            << u"cannot write /nonexistent/dir/f.csv"_s;
     }
     void errors()
     {
@@ -290,11 +310,13 @@ private slots:
                 QVERIFY(!exec(c.db(), u"CREATE TABLE beds (code TEXT)"_s));
             } else {
                 QVERIFY(!migrate(c.db(), 0));
-                QVERIFY(!exec(c.db(), QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion + 1)));
+                QVERIFY(!exec(c.db(),
+                              QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion + 1)));
             }
         }
         const QString file = setup == u"journal"_s ? m_journal : path;
-        const Run run = runReport(setup == u"omit"_s ? arguments : QStringList { file } + arguments);
+        const Run run =
+            runReport(setup == u"omit"_s ? arguments : QStringList { file } + arguments);
         QCOMPARE(run.exitCode, exitCode);
         QVERIFY2(run.err.startsWith(u"kalvora-report: "_s), qPrintable(run.err));
         QVERIFY2(run.err.contains(message), qPrintable(run.err));

@@ -74,7 +74,8 @@ bool codeLess(const QString &a, const QString &b)
         return x < y;
     if (aNumber != bNumber)
         return aNumber;
-    return a.compare(b, Qt::CaseInsensitive) < 0 || (a.compare(b, Qt::CaseInsensitive) == 0 && a < b);
+    return a.compare(b, Qt::CaseInsensitive) < 0
+        || (a.compare(b, Qt::CaseInsensitive) == 0 && a < b);
 }
 
 } // namespace
@@ -132,9 +133,8 @@ Expected<Report> buildReport(JournalReader &reader, const QString &journalPath,
     report.waitsMs = std::move(ward.waits);
     for (auto &[code, tally] : beds)
         report.beds.append({ code, names->value(code), tally.finish() });
-    std::sort(report.beds.begin(), report.beds.end(), [](const BedStats &a, const BedStats &b) {
-        return codeLess(a.code, b.code);
-    });
+    std::sort(report.beds.begin(), report.beds.end(),
+              [](const BedStats &a, const BedStats &b) { return codeLess(a.code, b.code); });
     for (int h = 0; h < 24; ++h)
         report.hours[h] = hours[h].finish();
     report.unanswered = std::move(unanswered).value();

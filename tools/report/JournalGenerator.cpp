@@ -17,8 +17,10 @@ using journal::exec;
 using journal::SqlStatus;
 
 // How busy each hour of the day is (mornings and evenings most).
-constexpr double kHourWeight[24] = { 0.35, 0.3, 0.25, 0.25, 0.3, 0.5, 1.1, 1.6, 1.7, 1.5, 1.3, 1.2,
-                                     1.4, 1.3, 1.1, 1.1, 1.2, 1.3, 1.5, 1.6, 1.4, 1.0, 0.7, 0.5 };
+constexpr double kHourWeight[24] = {
+    0.35, 0.3, 0.25, 0.25, 0.3, 0.5, 1.1, 1.6, 1.7, 1.5, 1.3, 1.2,
+    1.4,  1.3, 1.1,  1.1,  1.2, 1.3, 1.5, 1.6, 1.4, 1.0, 0.7, 0.5
+};
 
 QString text(const SqlStatus &failure)
 {
@@ -48,12 +50,15 @@ Expected<qint64> generateJournal(const QString &path, const GeneratorOptions &o)
     const qint64 start = o.endUtc - qint64(o.days) * day;
 
     QSqlQuery run(db), event(db), call(db);
-    run.prepare(QStringLiteral("INSERT INTO runs (id, started_utc, last_seen_utc, closed_utc, end_kind, red_sec, "
-                               "max_sec, beds, host, version) VALUES (?, ?, ?, ?, ?, ?, ?, ?, 'ward-pc', 'demo')"));
-    event.prepare(QStringLiteral("INSERT INTO events (run_id, seq, at_utc, kind) VALUES (?, ?, ?, ?)"));
-    call.prepare(QStringLiteral(
-        "INSERT INTO calls (run_id, seq, bed_code, bed_name, responsible, call_type, started_utc, overdue_utc, "
-        "ended_utc, end_reason, repeats, bill_by_repeat) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    run.prepare(QStringLiteral(
+        "INSERT INTO runs (id, started_utc, last_seen_utc, closed_utc, end_kind, red_sec, "
+        "max_sec, beds, host, version) VALUES (?, ?, ?, ?, ?, ?, ?, ?, 'ward-pc', 'demo')"));
+    event.prepare(
+        QStringLiteral("INSERT INTO events (run_id, seq, at_utc, kind) VALUES (?, ?, ?, ?)"));
+    call.prepare(QStringLiteral("INSERT INTO calls (run_id, seq, bed_code, bed_name, responsible, "
+                                "call_type, started_utc, overdue_utc, "
+                                "ended_utc, end_reason, repeats, bill_by_repeat) VALUES (?, ?, ?, "
+                                "?, ?, ?, ?, ?, ?, ?, ?, ?)"));
 
     QStringList codes, names;
     for (int b = 0; b < o.beds; ++b) {
@@ -61,7 +66,8 @@ Expected<qint64> generateJournal(const QString &path, const GeneratorOptions &o)
         names.append(QStringLiteral("Палата %1, койка %2").arg(b / 4 + 1).arg(b % 4 + 1));
     }
     const QStringList nurses = { QStringLiteral("Сестра Иванова"), QStringLiteral("Сестра Петрова"),
-                                 QStringLiteral("Сестра Смирнова"), QStringLiteral("Медбрат Кузнецов") };
+                                 QStringLiteral("Сестра Смирнова"),
+                                 QStringLiteral("Медбрат Кузнецов") };
 
     double weights = 0;
     for (const double w : kHourWeight)
@@ -78,9 +84,10 @@ Expected<qint64> generateJournal(const QString &path, const GeneratorOptions &o)
         const auto addEvent = [&](qint64 at, const char *kind) {
             return exec(event, { runId, qint64(++seq), at, QString::fromLatin1(kind) });
         };
-        failure = exec(run, { runId, runStart, runEnd, crashed ? QVariant() : QVariant(runEnd),
-                              crashed ? QStringLiteral("interrupted") : QStringLiteral("closed"), o.redSec,
-                              o.maxSec, o.beds });
+        failure = exec(run,
+                       { runId, runStart, runEnd, crashed ? QVariant() : QVariant(runEnd),
+                         crashed ? QStringLiteral("interrupted") : QStringLiteral("closed"),
+                         o.redSec, o.maxSec, o.beds });
         if (!failure)
             failure = addEvent(runStart, "console_started");
         if (!failure)
@@ -109,11 +116,13 @@ Expected<qint64> generateJournal(const QString &path, const GeneratorOptions &o)
                 const QString reason = timeout ? QStringLiteral("timeout")
                     : uniform(random) < 0.7    ? QStringLiteral("click")
                                                : QStringLiteral("server_cancel");
-                failure = exec(call, { runId, qint64(++seq), codes[bed], names[bed],
-                                       nurses[(bed / 10) % nurses.size()],
-                                       bill ? QStringLiteral("bill") : QStringLiteral("call"), at,
-                                       overdue ? QVariant(at + qint64(o.redSec) * 1000) : QVariant(), ended,
-                                       reason, repeats, repeats > 0 && uniform(random) < 0.2 ? 1 : 0 });
+                failure =
+                    exec(call,
+                         { runId, qint64(++seq), codes[bed], names[bed],
+                           nurses[(bed / 10) % nurses.size()],
+                           bill ? QStringLiteral("bill") : QStringLiteral("call"), at,
+                           overdue ? QVariant(at + qint64(o.redSec) * 1000) : QVariant(), ended,
+                           reason, repeats, repeats > 0 && uniform(random) < 0.2 ? 1 : 0 });
                 ++calls;
             }
         }

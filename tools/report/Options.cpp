@@ -44,8 +44,8 @@ std::optional<journal::UtcMs> parseMoment(const QString &text, bool endOfDay)
         const QDateTime start = (endOfDay ? date.addDays(1) : date).startOfDay();
         return start.isValid() ? std::optional(start.toMSecsSinceEpoch()) : std::nullopt;
     }
-    for (const char *format : { "yyyy-MM-dd HH:mm", "yyyy-MM-dd HH:mm:ss", "yyyy-MM-ddTHH:mm",
-                                "yyyy-MM-ddTHH:mm:ss" }) {
+    for (const char *format :
+         { "yyyy-MM-dd HH:mm", "yyyy-MM-dd HH:mm:ss", "yyyy-MM-ddTHH:mm", "yyyy-MM-ddTHH:mm:ss" }) {
         const QDateTime moment = QDateTime::fromString(t, QString::fromLatin1(format));
         if (moment.isValid())
             return moment.toMSecsSinceEpoch();
@@ -58,8 +58,8 @@ ParseOutcome parseArguments(const QStringList &arguments)
     ParseOutcome outcome;
     const auto fail = [&](const QString &message) {
         outcome.action = ParseOutcome::Action::Error;
-        outcome.text = kProgram + QStringLiteral(": ") + message + QStringLiteral("\nTry '") + kProgram
-            + QStringLiteral(" --help'.");
+        outcome.text = kProgram + QStringLiteral(": ") + message + QStringLiteral("\nTry '")
+            + kProgram + QStringLiteral(" --help'.");
         return outcome;
     };
 
@@ -93,7 +93,8 @@ ParseOutcome parseArguments(const QStringList &arguments)
     if (positional.isEmpty())
         return fail(QStringLiteral("no journal file given"));
     if (positional.size() > 1)
-        return fail(QStringLiteral("one journal file only, not '%1'").arg(positional.mid(1).join(u' ')));
+        return fail(
+            QStringLiteral("one journal file only, not '%1'").arg(positional.mid(1).join(u' ')));
 
     Options &o = outcome.options;
     o.journal = positional.first();

@@ -60,21 +60,20 @@ QString periodText(const Report &r)
 
 QString thresholdText(const Report &r)
 {
-    return r.overdueSec ? QStringLiteral("%1 с").arg(*r.overdueSec)
-                        : QStringLiteral("не записан");
+    return r.overdueSec ? QStringLiteral("%1 с").arg(*r.overdueSec) : QStringLiteral("не записан");
 }
 
 // The columns of every figures table, after its key columns.
 const QStringList kFigureTitles = {
-    QStringLiteral("Вызовов"),    QStringLiteral("Отвечено"), QStringLiteral("Медиана, с"),
-    QStringLiteral("90 %, с"),    QStringLiteral("Просрочено"),
-    QStringLiteral("Таймаут"),    QStringLiteral("Со счётом"),
+    QStringLiteral("Вызовов"),   QStringLiteral("Отвечено"),   QStringLiteral("Медиана, с"),
+    QStringLiteral("90 %, с"),   QStringLiteral("Просрочено"), QStringLiteral("Таймаут"),
+    QStringLiteral("Со счётом"),
 };
 
 QStringList figureCells(const Stats &s)
 {
-    return { QString::number(s.calls),     QString::number(s.answered), secondsText(s.medianMs),
-             secondsText(s.p90Ms),         QString::number(s.overdue),  QString::number(s.timeouts),
+    return { QString::number(s.calls), QString::number(s.answered), secondsText(s.medianMs),
+             secondsText(s.p90Ms),     QString::number(s.overdue),  QString::number(s.timeouts),
              QString::number(s.bills) };
 }
 
@@ -92,7 +91,8 @@ QString textTable(const QStringList &titles, const QList<QStringList> &rows, int
         QString out = QStringLiteral(" ");
         for (qsizetype i = 0; i < cells.size(); ++i) {
             out += u' ';
-            out += i < left ? cells[i].leftJustified(widths[i]) : cells[i].rightJustified(widths[i]);
+            out +=
+                i < left ? cells[i].leftJustified(widths[i]) : cells[i].rightJustified(widths[i]);
         }
         return out + u'\n';
     };
@@ -104,7 +104,9 @@ QString textTable(const QStringList &titles, const QList<QStringList> &rows, int
 
 QString hourText(int h)
 {
-    return QStringLiteral("%1:00–%2:00").arg(h, 2, 10, QLatin1Char('0')).arg(h + 1, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1:00–%2:00")
+        .arg(h, 2, 10, QLatin1Char('0'))
+        .arg(h + 1, 2, 10, QLatin1Char('0'));
 }
 
 // --- HTML -------------------------------------------------------------------
@@ -138,14 +140,14 @@ QString htmlTable(const QStringList &titles, const QList<QStringList> &rows, int
 {
     QString out = QStringLiteral("<table><thead><tr>");
     for (qsizetype i = 0; i < titles.size(); ++i)
-        out += (i < left ? QStringLiteral("<th class=\"l\">") : QStringLiteral("<th>")) + esc(titles[i])
-            + QStringLiteral("</th>");
+        out += (i < left ? QStringLiteral("<th class=\"l\">") : QStringLiteral("<th>"))
+            + esc(titles[i]) + QStringLiteral("</th>");
     out += QStringLiteral("</tr></thead><tbody>\n");
     for (const QStringList &row : rows) {
         out += QStringLiteral("<tr>");
         for (qsizetype i = 0; i < row.size(); ++i)
-            out += (i < left ? QStringLiteral("<td class=\"l\">") : QStringLiteral("<td>")) + esc(row[i])
-                + QStringLiteral("</td>");
+            out += (i < left ? QStringLiteral("<td class=\"l\">") : QStringLiteral("<td>"))
+                + esc(row[i]) + QStringLiteral("</td>");
         out += QStringLiteral("</tr>\n");
     }
     return out + QStringLiteral("</tbody></table>\n");
@@ -162,10 +164,11 @@ QString hoursChart(const Report &r)
     const double ceiling = std::max(step, std::ceil(double(max) / step) * step);
     const double plotH = h - bottom - top, slot = (w - left - 10) / 24;
     const auto y = [&](double v) { return top + plotH - v / ceiling * plotH; };
-    QString svg = QStringLiteral("<svg viewBox=\"0 0 %1 %2\" width=\"%1\" height=\"%2\" role=\"img\" "
-                                 "aria-label=\"Вызовы по часам суток\">")
-                      .arg(w)
-                      .arg(h);
+    QString svg =
+        QStringLiteral("<svg viewBox=\"0 0 %1 %2\" width=\"%1\" height=\"%2\" role=\"img\" "
+                       "aria-label=\"Вызовы по часам суток\">")
+            .arg(w)
+            .arg(h);
     for (double v = 0; v <= ceiling + 0.5; v += step) {
         svg += QStringLiteral("<line x1=\"%1\" x2=\"%2\" y1=\"%3\" y2=\"%3\" class=\"grid\"/>"
                               "<text x=\"%4\" y=\"%5\" class=\"ax\" text-anchor=\"end\">%6</text>")
@@ -189,17 +192,20 @@ QString hoursChart(const Report &r)
                    .arg(s.calls)
                    .arg(s.overdue);
         if (s.overdue > 0)
-            svg += QStringLiteral("<rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" class=\"over\"/>")
+            svg += QStringLiteral(
+                       "<rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" class=\"over\"/>")
                        .arg(num(x))
                        .arg(num(y(double(s.overdue))))
                        .arg(num(bw))
                        .arg(num(plotH - (y(double(s.overdue)) - top)));
-        svg += QStringLiteral("<text x=\"%1\" y=\"%2\" class=\"ax\" text-anchor=\"middle\">%3</text>")
-                   .arg(num(left + hr * slot + slot / 2))
-                   .arg(h - bottom + 16)
-                   .arg(hr);
+        svg +=
+            QStringLiteral("<text x=\"%1\" y=\"%2\" class=\"ax\" text-anchor=\"middle\">%3</text>")
+                .arg(num(left + hr * slot + slot / 2))
+                .arg(h - bottom + 16)
+                .arg(hr);
     }
-    svg += QStringLiteral("<text x=\"%1\" y=\"%2\" class=\"ax\" text-anchor=\"middle\">час суток</text>")
+    svg += QStringLiteral(
+               "<text x=\"%1\" y=\"%2\" class=\"ax\" text-anchor=\"middle\">час суток</text>")
                .arg(num(left + (w - left - 10) / 2))
                .arg(h - 4);
     return svg + QStringLiteral("</svg>");
@@ -229,10 +235,11 @@ QString waitsChart(const Report &r)
     const double ceiling = std::max(step, std::ceil(double(max) / step) * step);
     const double plotW = w - left - 10, plotH = h - bottom - top, slot = plotW / bins;
     const auto y = [&](double v) { return top + plotH - v / ceiling * plotH; };
-    QString svg = QStringLiteral("<svg viewBox=\"0 0 %1 %2\" width=\"%1\" height=\"%2\" role=\"img\" "
-                                 "aria-label=\"Распределение времени ожидания\">")
-                      .arg(w)
-                      .arg(h);
+    QString svg =
+        QStringLiteral("<svg viewBox=\"0 0 %1 %2\" width=\"%1\" height=\"%2\" role=\"img\" "
+                       "aria-label=\"Распределение времени ожидания\">")
+            .arg(w)
+            .arg(h);
     for (double v = 0; v <= ceiling + 0.5; v += step)
         svg += QStringLiteral("<line x1=\"%1\" x2=\"%2\" y1=\"%3\" y2=\"%3\" class=\"grid\"/>"
                               "<text x=\"%4\" y=\"%5\" class=\"ax\" text-anchor=\"end\">%6</text>")
@@ -245,8 +252,9 @@ QString waitsChart(const Report &r)
     const int labelEvery = std::max(1, bins / 12);
     for (int b = 0; b < bins; ++b) {
         const double from = b * binMs / 1000;
-        const QString range = b == bins - 1 ? QStringLiteral("%1 с и дольше").arg(from)
-                                            : QStringLiteral("%1–%2 с").arg(from).arg(from + binMs / 1000);
+        const QString range = b == bins - 1
+            ? QStringLiteral("%1 с и дольше").arg(from)
+            : QStringLiteral("%1–%2 с").arg(from).arg(from + binMs / 1000);
         const bool late = threshold > 0 && b * binMs >= threshold;
         svg += QStringLiteral("<rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" class=\"%5\">"
                               "<title>%6: %7 вызовов</title></rect>")
@@ -258,15 +266,17 @@ QString waitsChart(const Report &r)
                    .arg(range)
                    .arg(counts[b]);
         if (b % labelEvery == 0)
-            svg += QStringLiteral("<text x=\"%1\" y=\"%2\" class=\"ax\" text-anchor=\"middle\">%3</text>")
+            svg += QStringLiteral(
+                       "<text x=\"%1\" y=\"%2\" class=\"ax\" text-anchor=\"middle\">%3</text>")
                        .arg(num(left + b * slot))
                        .arg(h - bottom + 16)
                        .arg(from);
     }
     if (threshold > 0) {
         const double x = left + threshold / binMs * slot;
-        svg += QStringLiteral("<line x1=\"%1\" x2=\"%1\" y1=\"%2\" y2=\"%3\" class=\"limit\"/>"
-                              "<text x=\"%4\" y=\"%5\" class=\"limit-text\">порог просрочки %6 с</text>")
+        svg += QStringLiteral(
+                   "<line x1=\"%1\" x2=\"%1\" y1=\"%2\" y2=\"%3\" class=\"limit\"/>"
+                   "<text x=\"%4\" y=\"%5\" class=\"limit-text\">порог просрочки %6 с</text>")
                    .arg(num(x))
                    .arg(top - 8)
                    .arg(top + plotH)
@@ -274,8 +284,9 @@ QString waitsChart(const Report &r)
                    .arg(top - 10 + 12)
                    .arg(*r.overdueSec);
     }
-    svg += QStringLiteral("<text x=\"%1\" y=\"%2\" class=\"ax\" text-anchor=\"middle\">секунд до ответа"
-                          "</text>")
+    svg += QStringLiteral(
+               "<text x=\"%1\" y=\"%2\" class=\"ax\" text-anchor=\"middle\">секунд до ответа"
+               "</text>")
                .arg(num(left + plotW / 2))
                .arg(h - 4);
     return svg + QStringLiteral("</svg>");
@@ -290,7 +301,8 @@ QString longestChart(const Report &r)
             beds.append(&b);
     }
     std::sort(beds.begin(), beds.end(), [](const BedStats *a, const BedStats *b) {
-        return *a->stats.p90Ms > *b->stats.p90Ms || (*a->stats.p90Ms == *b->stats.p90Ms && a->code < b->code);
+        return *a->stats.p90Ms > *b->stats.p90Ms
+            || (*a->stats.p90Ms == *b->stats.p90Ms && a->code < b->code);
     });
     beds = beds.mid(0, 10);
     if (beds.isEmpty())
@@ -302,18 +314,20 @@ QString longestChart(const Report &r)
     const double ceiling = std::max(step, std::ceil(max / step) * step);
     const double plotW = w - left - 20;
     const auto x = [&](double ms) { return left + ms / ceiling * plotW; };
-    QString svg = QStringLiteral("<svg viewBox=\"0 0 %1 %2\" width=\"%1\" height=\"%2\" role=\"img\" "
-                                 "aria-label=\"Койки с самым долгим ожиданием\">")
-                      .arg(w)
-                      .arg(num(h));
+    QString svg =
+        QStringLiteral("<svg viewBox=\"0 0 %1 %2\" width=\"%1\" height=\"%2\" role=\"img\" "
+                       "aria-label=\"Койки с самым долгим ожиданием\">")
+            .arg(w)
+            .arg(num(h));
     for (double v = 0; v <= ceiling + 1; v += step)
-        svg += QStringLiteral("<line x1=\"%1\" x2=\"%1\" y1=\"%2\" y2=\"%3\" class=\"grid\"/>"
-                              "<text x=\"%1\" y=\"%4\" class=\"ax\" text-anchor=\"middle\">%5</text>")
-                   .arg(num(x(v)))
-                   .arg(top)
-                   .arg(num(h - 26))
-                   .arg(num(h - 10))
-                   .arg(v / 1000);
+        svg +=
+            QStringLiteral("<line x1=\"%1\" x2=\"%1\" y1=\"%2\" y2=\"%3\" class=\"grid\"/>"
+                           "<text x=\"%1\" y=\"%4\" class=\"ax\" text-anchor=\"middle\">%5</text>")
+                .arg(num(x(v)))
+                .arg(top)
+                .arg(num(h - 26))
+                .arg(num(h - 10))
+                .arg(v / 1000);
     for (qsizetype i = 0; i < beds.size(); ++i) {
         const BedStats &b = *beds[i];
         const double y = top + i * rowH;
@@ -390,7 +404,8 @@ QString renderText(const Report &r)
     QList<QStringList> beds;
     for (const BedStats &b : r.beds)
         beds.append(QStringList { b.code, b.name } + figureCells(b.stats));
-    out += textTable(QStringList { QStringLiteral("Код"), QStringLiteral("Койка") } + kFigureTitles, beds, 2);
+    out += textTable(QStringList { QStringLiteral("Код"), QStringLiteral("Койка") } + kFigureTitles,
+                     beds, 2);
 
     out += QStringLiteral("\nПо часам суток\n");
     QList<QStringList> hours;
@@ -423,12 +438,14 @@ QByteArray renderCsv(const Report &r)
         }
         return c;
     };
-    QString out = row(QStringList { QStringLiteral("Раздел"), QStringLiteral("Код"), QStringLiteral("Койка"),
-                                    QStringLiteral("Час") }
+    QString out = row(QStringList { QStringLiteral("Раздел"), QStringLiteral("Код"),
+                                    QStringLiteral("Койка"), QStringLiteral("Час") }
                       + kFigureTitles);
-    out += row(QStringList { QStringLiteral("Отделение"), QString(), QString(), QString() } + cells(r.ward));
+    out += row(QStringList { QStringLiteral("Отделение"), QString(), QString(), QString() }
+               + cells(r.ward));
     for (const BedStats &b : r.beds)
-        out += row(QStringList { QStringLiteral("Койка"), b.code, b.name, QString() } + cells(b.stats));
+        out += row(QStringList { QStringLiteral("Койка"), b.code, b.name, QString() }
+                   + cells(b.stats));
     for (int h = 0; h < 24; ++h)
         out += row(QStringList { QStringLiteral("Час"), QString(), QString(), QString::number(h) }
                    + cells(r.hours[h]));
@@ -443,7 +460,8 @@ QByteArray renderHtml(const Report &r, const QString &generatedAt)
                           "<title>Отчёт по вызовам</title><style>")
         + QString::fromUtf8(kStyle) + QStringLiteral("</style></head><body>\n");
     out += QStringLiteral("<h1>Отчёт по вызовам</h1>\n");
-    out += QStringLiteral("<p class=\"meta\">Журнал: %1</p>\n").arg(esc(QFileInfo(r.journal).fileName()));
+    out += QStringLiteral("<p class=\"meta\">Журнал: %1</p>\n")
+               .arg(esc(QFileInfo(r.journal).fileName()));
     out += QStringLiteral("<p class=\"meta\">Период: %1</p>\n").arg(esc(periodText(r)));
     if (!r.filter.bedCode.isEmpty())
         out += QStringLiteral("<p class=\"meta\">Койка: %1</p>\n").arg(esc(r.filter.bedCode));
@@ -452,33 +470,40 @@ QByteArray renderHtml(const Report &r, const QString &generatedAt)
 
     const Stats &s = r.ward;
     const auto card = [](const QString &value, const QString &title) -> QString {
-        return QStringLiteral("<div class=\"card\"><b>%1</b><span>%2</span></div>").arg(esc(value), esc(title));
+        return QStringLiteral("<div class=\"card\"><b>%1</b><span>%2</span></div>")
+            .arg(esc(value), esc(title));
     };
-    out += QStringLiteral("<div class=\"cards\">") + card(QString::number(s.calls), QStringLiteral("вызовов"))
+    out += QStringLiteral("<div class=\"cards\">")
+        + card(QString::number(s.calls), QStringLiteral("вызовов"))
         + card(QString::number(s.answered), QStringLiteral("отвечено"))
         + card(secondsText(s.medianMs) + QStringLiteral(" с"), QStringLiteral("медиана ожидания"))
-        + card(secondsText(s.p90Ms) + QStringLiteral(" с"), QStringLiteral("90 % вызовов ждали не дольше"))
+        + card(secondsText(s.p90Ms) + QStringLiteral(" с"),
+               QStringLiteral("90 % вызовов ждали не дольше"))
         + card(QString::number(s.overdue), QStringLiteral("просрочено"))
         + card(QString::number(s.timeouts), QStringLiteral("без ответа (таймаут)"))
         + card(QString::number(s.bills), QStringLiteral("со счётом")) + QStringLiteral("</div>\n");
 
-    out += QStringLiteral("<h2>Вызовы по часам суток</h2>\n<div class=\"legend\"><span><i style=\"background:"
-                          "#3f7f5f\"></i>все вызовы</span><span><i style=\"background:#800000\"></i>из них "
-                          "просроченные</span></div>\n")
+    out += QStringLiteral(
+               "<h2>Вызовы по часам суток</h2>\n<div class=\"legend\"><span><i style=\"background:"
+               "#3f7f5f\"></i>все вызовы</span><span><i style=\"background:#800000\"></i>из них "
+               "просроченные</span></div>\n")
         + hoursChart(r) + u'\n';
-    out += QStringLiteral("<h2>Время ожидания ответа</h2>\n<p class=\"meta\">Отвеченные вызовы (щелчок на "
-                          "консоли или отмена сервером); красным — ждавшие дольше порога просрочки.</p>\n")
+    out += QStringLiteral(
+               "<h2>Время ожидания ответа</h2>\n<p class=\"meta\">Отвеченные вызовы (щелчок на "
+               "консоли или отмена сервером); красным — ждавшие дольше порога просрочки.</p>\n")
         + waitsChart(r) + u'\n';
-    out += QStringLiteral("<h2>Койки с самым долгим ожиданием</h2>\n<div class=\"legend\"><span><i "
-                          "style=\"background:#800000\"></i>90 %, с</span><span><i style=\"background:"
-                          "#3f7f5f\"></i>медиана, с</span></div>\n")
+    out +=
+        QStringLiteral("<h2>Койки с самым долгим ожиданием</h2>\n<div class=\"legend\"><span><i "
+                       "style=\"background:#800000\"></i>90 %, с</span><span><i style=\"background:"
+                       "#3f7f5f\"></i>медиана, с</span></div>\n")
         + longestChart(r) + u'\n';
 
     out += QStringLiteral("<h2>По койкам</h2>\n");
     QList<QStringList> beds;
     for (const BedStats &b : r.beds)
         beds.append(QStringList { b.code, b.name } + figureCells(b.stats));
-    out += htmlTable(QStringList { QStringLiteral("Код"), QStringLiteral("Койка") } + kFigureTitles, beds, 2);
+    out += htmlTable(QStringList { QStringLiteral("Код"), QStringLiteral("Койка") } + kFigureTitles,
+                     beds, 2);
 
     out += QStringLiteral("<h2>По часам суток</h2>\n");
     QList<QStringList> hours;
@@ -492,13 +517,16 @@ QByteArray renderHtml(const Report &r, const QString &generatedAt)
         const std::optional<double> lasted =
             c.endedUtc ? std::optional<double>(double(*c.endedUtc - c.startedUtc)) : std::nullopt;
         calls.append({ localTime(c.startedUtc), c.bedCode, c.bedName, c.responsible,
-                       c.type == journal::CallType::Bill ? QStringLiteral("со счётом") : QStringLiteral("вызов"),
-                       secondsText(lasted), c.overdueUtc ? QStringLiteral("да") : QStringLiteral("нет"),
+                       c.type == journal::CallType::Bill ? QStringLiteral("со счётом")
+                                                         : QStringLiteral("вызов"),
+                       secondsText(lasted),
+                       c.overdueUtc ? QStringLiteral("да") : QStringLiteral("нет"),
                        reasonTitle(c.endReason) });
     }
     out += htmlTable({ QStringLiteral("Начало"), QStringLiteral("Код"), QStringLiteral("Койка"),
-                       QStringLiteral("Ответственный"), QStringLiteral("Тип"), QStringLiteral("Длился, с"),
-                       QStringLiteral("Просрочен"), QStringLiteral("Чем закончился") },
+                       QStringLiteral("Ответственный"), QStringLiteral("Тип"),
+                       QStringLiteral("Длился, с"), QStringLiteral("Просрочен"),
+                       QStringLiteral("Чем закончился") },
                      calls, 5);
     out += QStringLiteral("</body></html>\n");
     return out.toUtf8();

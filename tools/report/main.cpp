@@ -56,7 +56,8 @@ int main(int argc, char *argv[])
 
     QString error;
     if (!o.html.isEmpty()) {
-        const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+        const QString now =
+            QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"));
         if (!writeFile(o.html, kalvora::report::renderHtml(*report, now), &error))
             return fail(error);
     }
