@@ -11,8 +11,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <cstdio>
 
 using namespace kalvora;
 using namespace kalvora::journal;
@@ -462,6 +465,52 @@ private slots:
         QVERIFY(after.waitUntilWritten(10s));
         QCoreApplication::processEvents();
         QCOMPARE(none.count(), 0);
+    }
+
+    // A console killed outright (kill -9) leaves its lock file and its open
+    // calls: the next run sees that the lock's process is gone, takes the
+    // journal over and offers the calls.
+    void killedConsole_callsOfferedAndLockTakenOver()
+    {
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"KALVORA_JOURNAL_CHILD"_s, file());
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), { u"holdOpenCalls_inChild"_s });
+        QVERIFY(child.waitForStarted());
+        QByteArray output;
+        while (!output.contains("calls written") && child.waitForReadyRead(30000))
+            output += child.readAllStandardOutput();
+        QVERIFY2(output.contains("calls written"), output.constData());
+        QVERIFY(QFile::exists(file() + u".lock"_s));
+        child.kill(); // SIGKILL: nothing is closed, the lock file stays
+        QVERIFY(child.waitForFinished());
+        QVERIFY(QFile::exists(file() + u".lock"_s));
+
+        Journal j(fastOptions(file()), clockAt(kStartWall + 60000));
+        QSignalSpy found(&j, &Journal::interruptedCallsFound);
+        QTRY_COMPARE(found.count(), 1);
+        const auto calls = found.first().first().value<QList<RestorableCall>>();
+        QCOMPARE(calls.size(), 3);
+        QCOMPARE(calls.last().bedCode, u"3"_s);
+        QVERIFY(j.waitUntilWritten(10s));
+        QCOMPARE(j.status(), QString());
+    }
+
+    // The console that kill -9 ends: three calls open, written, then it waits.
+    void holdOpenCalls_inChild()
+    {
+        const QString path = qEnvironmentVariable("KALVORA_JOURNAL_CHILD");
+        if (path.isEmpty())
+            QSKIP("runs in the child process of killedConsole_callsOfferedAndLockTakenOver");
+        Journal j(fastOptions(path), clockAt(kStartWall));
+        j.consoleStarted({ 20, 60, 3 });
+        for (const char *code : { "1", "2", "3" })
+            j.callStarted(QString::fromLatin1(code), QString(), QString(), CallType::Call);
+        QVERIFY(j.waitUntilWritten(10s));
+        std::fputs("calls written\n", stdout);
+        std::fflush(stdout);
+        std::getchar(); // until the parent kills this process
     }
 
     void planRestore_data()
