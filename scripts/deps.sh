@@ -2,11 +2,12 @@
 # Sourced by the other scripts: ensure_packages GROUP...
 
 declare -A KALVORA_PACKAGES=(
-    [build]="cmake g++ make pkg-config qt6-base-dev qt6-multimedia-dev libgl-dev libbenchmark-dev"
-    [test]="iproute2 util-linux fonts-wine qt6-translations-l10n xvfb openbox xdotool x11-utils"
+    [build]="cmake g++ make pkg-config qt6-base-dev qt6-multimedia-dev libgl-dev libbenchmark-dev libqt6sql6-sqlite libsqlite3-dev"
+    [test]="iproute2 util-linux fonts-wine qt6-translations-l10n xvfb openbox xdotool x11-utils libqt6sql6-sqlite"
     [demo]="xvfb xauth imagemagick fonts-wine iproute2 util-linux qt6-translations-l10n"
     [desktop]="desktop-file-utils appstream file"
     [package]="dpkg-dev file"
+    [report]="chromium"
     [fuzz]="clang libclang-rt-14-dev"
 )
 
