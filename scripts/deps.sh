@@ -6,7 +6,8 @@ declare -A KALVORA_PACKAGES=(
     [test]="iproute2 util-linux fonts-wine"
     [demo]="xvfb xauth imagemagick fonts-wine iproute2 util-linux"
     [desktop]="desktop-file-utils appstream file"
-    [package]="dpkg-dev file"
+    [package]="dpkg-dev file lintian binutils"
+    [install-check]="debootstrap xvfb xauth x11-utils xdotool openbox wmctrl imagemagick iproute2 util-linux"
     [fuzz]="clang libclang-rt-14-dev"
 )
 
