@@ -282,3 +282,11 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 
 include(CPack)
+
+# Installing twice in a row, with two prefixes: the second one wins.
+if(KALVORA_BUILD_TESTS)
+    add_test(NAME install_twice
+             COMMAND ${CMAKE_COMMAND} -DBUILD=${CMAKE_BINARY_DIR}
+                     -DWORK=${CMAKE_BINARY_DIR}/install-twice
+                     -P ${CMAKE_SOURCE_DIR}/cmake/CheckInstallTwice.cmake)
+endif()
