@@ -81,6 +81,7 @@ fi
 [[ $(readlink "$tmp/root/opt/kalvora/kalvora.ini") == /etc/kalvora/kalvora.ini ]] ||
     fail "/opt/kalvora/kalvora.ini is not a link to /etc/kalvora/kalvora.ini"
 grep -q '^\[Server\]' "$tmp/root/etc/kalvora/kalvora.ini" || fail "kalvora.ini has no [Server] section"
+echo "/etc/kalvora/kalvora.ini is a configuration file; /opt/kalvora/kalvora.ini links to it"
 
 echo "== commands"
 while IFS= read -r exe; do
