@@ -194,6 +194,9 @@ if(KALVORA_INSTALL_SYSTEM_FILES)
     endforeach()
     kalvora_install_code("${code}" system)
 
+    # Further files of the desktop session (a systemd user unit, an autostart
+    # entry) belong here too, in component system: made at install time like
+    # the desktop entry where they name the folder.
     install(FILES ${KALVORA_PACKAGING}/kalvora.svg
             DESTINATION /usr/share/icons/hicolor/scalable/apps COMPONENT system)
     foreach(size 48 64 128 256)
