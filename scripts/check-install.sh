@@ -30,7 +30,7 @@ source "$root/scripts/deps.sh"
 work="$root/build-root"
 target="$work/target"
 report="$work/report.txt"
-display=:77
+display=
 
 log() { echo "check-install: $*"; }
 die() {
@@ -112,7 +112,10 @@ run_console_as() { # USER: starts, checks and closes the installed console
 phase_console() {
     [[ ${KALVORA_PRIVATE_NETWORK:-} == 1 ]] || die "phase 3 must run in a private network namespace"
     mount_target
-    local pids=()
+    local pids=() n=77
+    # A display number no other X server here has taken (its socket is shared).
+    while [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]]; do n=$((n + 1)); done
+    display=:$n
     Xvfb $display -nolisten tcp -noreset -screen 0 1600x900x24 >"$work/xvfb.log" 2>&1 &
     pids+=($!)
     export DISPLAY=$display
