@@ -178,7 +178,7 @@ phase_install() {
         echo "== the same without links (a link's own mode is always 0777 and means nothing)"
         in_target find /opt/kalvora ! -type l -perm -g+w
         echo "== owners and modes"
-        in_target find /opt/kalvora /etc/kalvora -printf '%u:%g %M %p%l\n' |
+        in_target find /opt/kalvora /etc/kalvora -printf '%u:%g %M %p %l\n' |
             grep -v '/demo-data/.*\.gif$'
         echo "== dpkg-statoverride --list"
         in_target dpkg-statoverride --list || true
