@@ -6,8 +6,9 @@ declare -A KALVORA_PACKAGES=(
     [test]="iproute2 util-linux fonts-wine qt6-translations-l10n xvfb openbox xdotool x11-utils libqt6sql6-sqlite"
     [demo]="xvfb xauth imagemagick fonts-wine iproute2 util-linux qt6-translations-l10n"
     [desktop]="desktop-file-utils appstream file"
-    [package]="dpkg-dev file"
+    [package]="dpkg-dev file lintian binutils"
     [report]="chromium"
+    [install-check]="debootstrap xvfb xauth x11-utils xdotool openbox wmctrl imagemagick iproute2 util-linux"
     [fuzz]="clang libclang-rt-14-dev"
 )
 
