@@ -159,6 +159,8 @@ protected:
 private:
     void buildComponents();
     void refreshContexts();
+    // Says once when the bed file was cut short by a NUL.
+    void noticeCutBedFile();
     void releaseCallsAndBeds();
     QString dataFile(const char *name) const;
 
