@@ -66,6 +66,16 @@ QList<int> gifDelays(const QByteArray &bytes)
     return delays;
 }
 
+// The logical screen of a GIF, at which size every frame is composed; empty
+// when the bytes are not a GIF.
+QSize gifScreen(const QByteArray &bytes)
+{
+    if (bytes.size() < 10 || (!bytes.startsWith("GIF87a") && !bytes.startsWith("GIF89a")))
+        return {};
+    const auto le16 = [&bytes](int i) { return quint8(bytes[i]) | (quint8(bytes[i + 1]) << 8); };
+    return QSize(le16(6), le16(8));
+}
+
 // Files decoded in this process, shared while any holder uses them. The key
 // includes size and modification time, so a changed file is decoded anew.
 QHash<QString, std::weak_ptr<const PictureData>> &pictureCache()
@@ -104,7 +114,8 @@ Picture decodePicture(const QByteArray &bytes, const PictureLimits &limits)
     const QList<int> storedDelays = gifDelays(bytes);
     // What the header tells is checked before anything is decoded: every
     // frame of a GIF has the size of its logical screen.
-    if (const QSize declared = reader.size(); declared.isValid()) {
+    const QSize screen = gifScreen(bytes);
+    if (const QSize declared = screen.isEmpty() ? reader.size() : screen; declared.isValid()) {
         const qint64 frames = std::max<qint64>(1, storedDelays.size());
         const qint64 framePixels = qint64(declared.width()) * declared.height();
         if (frames > limits.frames || framePixels > limits.pixels / frames)
