@@ -84,8 +84,9 @@ int main(int argc, char *argv[])
         { "bmp", encoded(sample(QSize(4, 4), false), "bmp") },
         { "ico", encoded(sample(QSize(16, 16), true), "ico") },
         { "ppm", QByteArray("P6\n2 2\n255\n\xff\x00\x00\x00\xff\x00\x00\x00\xff\xff\xff\xff", 23) },
-        { "xpm", "/* XPM */\nstatic char *x[] = {\"2 2 2 1\", \"a c #FF0000\", \"b c None\", "
-                 "\"ab\", \"ba\"};\n" },
+        { "xpm",
+          "/* XPM */\nstatic char *x[] = {\"2 2 2 1\", \"a c #FF0000\", \"b c None\", "
+          "\"ab\", \"ba\"};\n" },
     };
     for (const auto &seed : seeds) {
         QFile file(folder + u'/' + QString::fromLatin1(seed.name));

@@ -33,7 +33,7 @@ QString reason(int error)
 QString makePrivate(const QString &folder)
 {
     const QByteArray name = QFile::encodeName(folder);
-    struct stat st {};
+    struct stat st { };
     if (::lstat(name.constData(), &st) != 0)
         return reason(errno);
     if (!S_ISDIR(st.st_mode))
@@ -76,8 +76,7 @@ QString SessionIdentity::key() const
 Expected<QString> SingleInstance::lockPathFor(const SessionIdentity &session)
 {
     const QString key = session.key();
-    const QString name =
-        QString::fromLatin1(kLockName) + (key.isEmpty() ? QString() : u'-' + key);
+    const QString name = QString::fromLatin1(kLockName) + (key.isEmpty() ? QString() : u'-' + key);
     // The runtime folder is the user's own by definition; one that is not
     // (an inherited or planted variable) is not used.
     if (!session.runtimeDir.isEmpty()) {
@@ -132,7 +131,7 @@ bool SingleInstance::acquire(int waitMs)
         ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     if (fd < 0)
         return false;
-    struct stat st {};
+    struct stat st { };
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
         ::close(fd);
         return false;

@@ -11,8 +11,8 @@
 #include "ui/TextLabel.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMouseEvent>

@@ -85,11 +85,10 @@ QSoundEffect *SoundPlayer::effectFor(const QString &path)
     if (!read.ok() || !isWholeWaveFile(read.bytes)) {
         if (!m_warned.contains(path)) {
             m_warned.insert(path);
-            qCWarning(lcData).noquote()
-                << (read.ok() ? QFileInfo(path).absoluteFilePath()
-                                    + QLatin1String(": not a whole WAV file")
-                              : readFailureText(path, read))
-                       + QLatin1String(": the alert sounds instead");
+            const QString problem = read.ok()
+                ? QFileInfo(path).absoluteFilePath() + QLatin1String(": not a whole WAV file")
+                : readFailureText(path, read);
+            qCWarning(lcData).noquote() << problem + QLatin1String(": the alert sounds instead");
         }
         return nullptr;
     }

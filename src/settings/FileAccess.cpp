@@ -172,11 +172,11 @@ int putInPlace(int dir, const QByteArray &target, bool targetExists, NewFile &fi
 // else the reason.
 QString rewriteInPlace(int dir, const QByteArray &target, const QByteArray &bytes)
 {
-    const Fd fd(::openat(dir, target.constData(),
-                         O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    const Fd fd(
+        ::openat(dir, target.constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!fd)
         return errno == ELOOP ? kLinkReason : systemReason(errno);
-    struct stat st {};
+    struct stat st { };
     if (::fstat(fd.get(), &st) != 0)
         return systemReason(errno);
     if (!S_ISREG(st.st_mode))
@@ -229,9 +229,9 @@ FileRead readRegularFile(const QString &path, qint64 maxBytes, Links links)
     };
     const QByteArray name = QFile::encodeName(path);
     // Looked at before it is opened: opening a device can have effects of its own.
-    struct stat st {};
-    const int looked = links == Links::Refuse ? ::lstat(name.constData(), &st)
-                                              : ::stat(name.constData(), &st);
+    struct stat st { };
+    const int looked =
+        links == Links::Refuse ? ::lstat(name.constData(), &st) : ::stat(name.constData(), &st);
     if (looked != 0)
         return fail(ReadProblem::CannotOpen, errno);
     if (S_ISLNK(st.st_mode))
@@ -239,8 +239,8 @@ FileRead readRegularFile(const QString &path, qint64 maxBytes, Links links)
     if (!S_ISREG(st.st_mode))
         return fail(ReadProblem::NotRegular, S_ISDIR(st.st_mode) ? EISDIR : 0);
 
-    const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC
-        | (links == Links::Refuse ? O_NOFOLLOW : 0);
+    const int flags =
+        O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (links == Links::Refuse ? O_NOFOLLOW : 0);
     const Fd fd(::open(name.constData(), flags));
     if (!fd)
         return errno == ELOOP && links == Links::Refuse ? fail(ReadProblem::Link)
@@ -317,7 +317,7 @@ Status replaceFile(const QString &path, const QByteArray &bytes)
     if (!dir)
         return failure(systemReason(errno));
 
-    struct stat old {};
+    struct stat old { };
     bool exists = false;
     if (::fstatat(dir.get(), target.constData(), &old, AT_SYMLINK_NOFOLLOW) == 0) {
         exists = true;

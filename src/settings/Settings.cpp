@@ -120,9 +120,10 @@ Settings readSettings(const QString &path)
 Status settingsError(const Settings &s, const QString &path)
 {
     if (s.FromServerPort == 0)
-        return QStringLiteral("Порт FromServerPort в файле настроек \"%1\" равен 0 (берутся младшие "
-                              "16 бит значения): на таком порту консоль не может принимать вызовы. "
-                              "Укажите порт от 1 до 65535")
+        return QStringLiteral(
+                   "Порт FromServerPort в файле настроек \"%1\" равен 0 (берутся младшие "
+                   "16 бит значения): на таком порту консоль не может принимать вызовы. "
+                   "Укажите порт от 1 до 65535")
             .arg(path);
     return std::nullopt;
 }

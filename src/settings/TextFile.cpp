@@ -231,7 +231,8 @@ TextLines decodeTextLines(const QByteArray &bytes)
         // In an 8-bit text the NUL that ends it is a zero byte: what follows
         // (junk left by a crash, say) must not decide the encoding.
         const qsizetype nulByte = bytes.indexOf('\0');
-        const QByteArrayView head = QByteArrayView(bytes).first(nulByte >= 0 ? nulByte : bytes.size());
+        const QByteArrayView head =
+            QByteArrayView(bytes).first(nulByte >= 0 ? nulByte : bytes.size());
         if (nulByte >= 0) {
             result.nulLine = countLineEnds(head) + 1;
             result.linesAfterNul = countTextLines(QByteArrayView(bytes).sliced(nulByte + 1));

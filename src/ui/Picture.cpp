@@ -157,7 +157,8 @@ LoadOutcome PictureHolder::loadFromFile(const QString &path)
     const FileRead read = readRegularFile(path, kMaxFileBytes, Links::Follow);
     if (!read.ok() && read.problem != ReadProblem::TooLarge) {
         if (!read.missing())
-            qCWarning(lcData).noquote() << readFailureText(path, read) + QLatin1String(": not loaded");
+            qCWarning(lcData).noquote()
+                << readFailureText(path, read) + QLatin1String(": not loaded");
         return LoadOutcome::NotOpened;
     }
     const QString key = QFileInfo(path).absoluteFilePath() + u'|' + QString::number(read.size)
@@ -178,8 +179,9 @@ LoadOutcome PictureHolder::loadFromFile(const QString &path)
         }
         if (picture->overLimits)
             qCWarning(lcData).noquote()
-                << QStringLiteral("%1: the picture is larger than the console shows (%2 MB as a "
-                                  "file, %3 pixels in all its frames, %4 frames): not shown")
+                << QStringLiteral(
+                       "%1: the picture is larger than the console shows (at most %2 MB as a "
+                       "file, %3 pixels in all its frames together, %4 frames): not shown")
                        .arg(QFileInfo(path).absoluteFilePath(),
                             QString::number(kMaxFileBytes / (1024 * 1024)),
                             QString::number(PictureLimits().pixels),

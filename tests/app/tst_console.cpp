@@ -181,9 +181,10 @@ private slots:
         QTest::addRow("settings file cannot be written") << "settings"
                                                          << "Unable to write to";
         // Port 0 would let the system choose a random port, on which no server sends.
-        QTest::addRow("listening port 0") << "0" << "FromServerPort";
+        QTest::addRow("listening port 0") << "0"
+                                          << "FromServerPort";
         QTest::addRow("listening port 65536, whose low 16 bits are 0") << "65536"
-                                                                      << "FromServerPort";
+                                                                       << "FromServerPort";
     }
     void failedStartUp_showsErrorAndLeavesFilesAlone()
     {
@@ -288,8 +289,8 @@ private slots:
         };
         const QString refused = QStringLiteral("Tesmarin: один экземпляр программы уже открыт.");
         const auto locks = [&] {
-            return QDir(dir.path()).entryList({ QStringLiteral("Tesmarin_CHECKEXIST-*") },
-                                              QDir::Files);
+            return QDir(dir.path())
+                .entryList({ QStringLiteral("Tesmarin_CHECKEXIST-*") }, QDir::Files);
         };
 
         QProcess first;

@@ -9,9 +9,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <optional>
-
 #include <fcntl.h>
+#include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,7 +22,7 @@ namespace {
 
 int modeOf(const QString &path)
 {
-    struct stat st {};
+    struct stat st { };
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
@@ -48,7 +47,8 @@ void TestSingleInstance::oneConsolePerSession_data()
     QTest::addRow("same session: refused") << u"3"_s << u":0"_s << u"ward-pc"_s << false;
     QTest::addRow("same user at another display") << u"3"_s << u":1"_s << u"ward-pc"_s << true;
     QTest::addRow("another log-on session") << u"4"_s << u":0"_s << u"ward-pc"_s << true;
-    QTest::addRow("another PC sharing the home folder") << u"3"_s << u":0"_s << u"ward-pc2"_s << true;
+    QTest::addRow("another PC sharing the home folder")
+        << u"3"_s << u":0"_s << u"ward-pc2"_s << true;
 }
 
 void TestSingleInstance::oneConsolePerSession()

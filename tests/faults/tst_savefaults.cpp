@@ -192,8 +192,8 @@ private slots:
         const QString backup = f.dataFile(QStringLiteral("tables.bac"));
         const QByteArray before = readAll(tables);
         QVERIFY(writeAll(backup, "an older backup\r\n"));
-        QVERIFY(QFile::setPermissions(backup, QFile::ReadOwner | QFile::WriteOwner
-                                          | QFile::ReadGroup | QFile::WriteGroup));
+        QVERIFY(QFile::setPermissions(
+            backup, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::WriteGroup));
         changeBeds(w, true);
         const QList<BedRecord> beds = recordsOf(w);
         lock = std::make_unique<FolderWriteLock>(f.dataDir());
@@ -220,13 +220,19 @@ private slots:
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("error");
         QTest::addRow("backup linked to a login script")
-            << "tables.bac" << "link" << "Cannot create file \"%1\". Is a symbolic link.";
+            << "tables.bac"
+            << "link"
+            << "Cannot create file \"%1\". Is a symbolic link.";
         QTest::addRow("bed file linked to a private file")
-            << "tables.txt" << "link" << "Cannot open file \"%1\". Is a symbolic link.";
-        QTest::addRow("backup is a FIFO")
-            << "tables.bac" << "FIFO" << "Cannot create file \"%1\". Is not a regular file.";
-        QTest::addRow("bed file is a FIFO")
-            << "tables.txt" << "FIFO" << "Cannot open file \"%1\". Is not a regular file.";
+            << "tables.txt"
+            << "link"
+            << "Cannot open file \"%1\". Is a symbolic link.";
+        QTest::addRow("backup is a FIFO") << "tables.bac"
+                                          << "FIFO"
+                                          << "Cannot create file \"%1\". Is not a regular file.";
+        QTest::addRow("bed file is a FIFO") << "tables.txt"
+                                            << "FIFO"
+                                            << "Cannot open file \"%1\". Is not a regular file.";
     }
     void linkOrSpecialFileAtClose_isRefusedAndWrittenThroughNever()
     {
@@ -255,8 +261,8 @@ private slots:
         QVERIFY(!w.close());
         QCOMPARE(m_boxes, QStringList { error.arg(path) });
         QCOMPARE(readAll(victim), victimBytes);
-        QCOMPARE(QFileInfo(victim).permissions(), QFile::ReadOwner | QFile::WriteOwner
-                                                      | QFile::ReadUser | QFile::WriteUser);
+        QCOMPARE(QFileInfo(victim).permissions(),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
         QVERIFY(w.isinit);
         QCOMPARE(recordsOf(w), beds);
         if (file == u"tables.bac")
@@ -358,8 +364,8 @@ private:
         // Written in place: the backup fits in its old room, the longer bed
         // file does not, and its old content must stay whole.
         QTest::addRow("disk full, folder read-only: bed file in place")
-            << QStringLiteral("full, folder read-only") << 0 << true
-            << QStringLiteral("tables.txt") << full;
+            << QStringLiteral("full, folder read-only") << 0 << true << QStringLiteral("tables.txt")
+            << full;
         QTest::addRow("read-only file system")
             << QStringLiteral("read-only") << 0 << false << QStringLiteral("tables.bac")
             << QStringLiteral("Read-only file system");

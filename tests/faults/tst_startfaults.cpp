@@ -69,7 +69,8 @@ QString makeSpecial(const QString &path, const QString &kind)
     if (kind == u"FIFO")
         return ::mkfifo(name.constData(), 0644) == 0 ? QString() : QStringLiteral("no FIFO");
     if (kind == u"link to /dev/zero")
-        return QFile::link(QStringLiteral("/dev/zero"), path) ? QString() : QStringLiteral("no link");
+        return QFile::link(QStringLiteral("/dev/zero"), path) ? QString()
+                                                              : QStringLiteral("no link");
     if (kind == u"link")
         return QFile::link(path + QLatin1String(".elsewhere"), path) ? QString()
                                                                      : QStringLiteral("no link");
@@ -296,10 +297,12 @@ private slots:
             "damage"); // missing, empty, header only, cut in half, garbage, text
         QTest::addColumn<QString>("outcome"); // starts, error (the documented one), either
 
-        const QStringList damages = { QStringLiteral("missing"),     QStringLiteral("empty"),
-                                      QStringLiteral("header only"), QStringLiteral("cut in half"),
-                                      QStringLiteral("garbage"),     QStringLiteral("FIFO"),
-                                      QStringLiteral("link to /dev/zero") };
+        const QStringList damages = {
+            QStringLiteral("missing"),          QStringLiteral("empty"),
+            QStringLiteral("header only"),      QStringLiteral("cut in half"),
+            QStringLiteral("garbage"),          QStringLiteral("FIFO"),
+            QStringLiteral("link to /dev/zero")
+        };
         // A FIFO or a link to /dev/zero is never opened: for a picture it is a
         // file that cannot be opened (the holder keeps what it had: nothing
         // for a kind's picture, the built-in bill for bill.gif), for a sound
@@ -307,10 +310,10 @@ private slots:
         const auto rows = [&](const char *file, const char *missing, const char *broken,
                               const char *half, const char *special) {
             for (const QString &damage : damages) {
-                const char *outcome = damage == u"missing" ? missing
-                    : damage == u"cut in half"             ? half
+                const char *outcome = damage == u"missing"                     ? missing
+                    : damage == u"cut in half"                                 ? half
                     : damage.startsWith(u"FIFO") || damage.startsWith(u"link") ? special
-                                                                             : broken;
+                                                                               : broken;
                 QTest::addRow("%s %s", file, qPrintable(damage))
                     << QString::fromLatin1(file) << damage << QString::fromLatin1(outcome);
             }
@@ -444,8 +447,7 @@ private slots:
             return;
         }
         QVERIFY(!w.isinit);
-        QCOMPARE(m_boxes,
-                 QStringList { u"Cannot open file \"" + path + u"\". " + reason + u'.' });
+        QCOMPARE(m_boxes, QStringList { u"Cannot open file \"" + path + u"\". " + reason + u'.' });
         QVERIFY(w.close());
         // Nothing written at closing: the special file is still what it was.
         QVERIFY(!QFile::exists(f.dataFile(QStringLiteral("tables.bac"))));

@@ -234,7 +234,7 @@ void TestFileAccess::replaceKeepsTheModeAndLeavesNoOtherFile()
     ::umask(umaskBefore);
     QCOMPARE(error, std::nullopt);
     QCOMPARE(readAll(path), QByteArray("second\r\n"));
-    struct stat st {};
+    struct stat st { };
     QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
     QCOMPARE(int(st.st_mode & 07777), newMode);
     QCOMPARE(entries(dir.path()), QStringList { u"tables.txt"_s });

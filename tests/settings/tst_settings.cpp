@@ -218,7 +218,9 @@ void TestSettings::settingsFileThatIsNoRegularFileGivesDefaults()
         QVERIFY(QDir().mkdir(path));
     else
         QVERIFY(writeAll(path, "[Logic]\nredSec=5\n" + QByteArray(IniFile::kMaxBytes, ';')));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^Cannot open file .*: every setting takes its default$"_s));
+    QTest::ignoreMessage(
+        QtWarningMsg,
+        QRegularExpression(u"^Cannot open file .*: every setting takes its default$"_s));
     QCOMPARE(fields(readSettings(path)), fields(Settings()));
 }
 

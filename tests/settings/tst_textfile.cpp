@@ -220,7 +220,8 @@ void TestTextFile::nulEndsTextAndCountsTheLinesCut_data()
         << bed + bed + '\0' + bed.repeated(22) << 2 << 3 << 22;
     QTest::addRow("NUL inside line 2, blank lines after it")
         << bed + "102;1;2" + '\0' + ";3;;\r\n\r\n \t\r\n" + bed << 2 << 2 << 2;
-    QTest::addRow("NULs at the end, as a crash can leave") << bed + QByteArray(4096, '\0') << 1 << 2 << 0;
+    QTest::addRow("NULs at the end, as a crash can leave")
+        << bed + QByteArray(4096, '\0') << 1 << 2 << 0;
     QTest::addRow("NUL in a UTF-16 file")
         << le(QStringView(u"a\r\nb\0c\r\nd\r\n\r\n", 12)) << 2 << 2 << 2;
     QTest::addRow("NUL in a Windows-1251 file")

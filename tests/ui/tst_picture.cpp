@@ -123,8 +123,8 @@ void TestPicture::picturesBeyondTheLimitsAreUnreadable_data()
     // 23 KB that would need 4 GB decoded: refused before anything is decoded.
     QTest::addRow("GIF of 1000 x 1000 pixels and 1000 frames")
         << gif(1000, QSize(1000, 1000)) << qint64(0) << 0 << QSize();
-    QTest::addRow("GIF of 65535 x 65535 pixels") << gif(1, QSize(65535, 65535)) << qint64(0) << 0
-                                                 << QSize();
+    QTest::addRow("GIF of 65535 x 65535 pixels")
+        << gif(1, QSize(65535, 65535)) << qint64(0) << 0 << QSize();
     QTest::addRow("GIF of 1001 frames") << gif(1001, QSize(2, 2)) << qint64(0) << 0 << QSize();
     QTest::addRow("GIF of 1000 frames") << gif(1000, QSize(2, 2)) << qint64(0) << 0 << QSize(2, 2);
     // A plan of 6000 x 6000 pixels (144 MB decoded) was more than Qt's own
@@ -133,8 +133,8 @@ void TestPicture::picturesBeyondTheLimitsAreUnreadable_data()
         << jpeg(QSize(6000, 6000)) << qint64(0) << 0 << QSize(6000, 6000);
     QTest::addRow("frames one pixel over the budget")
         << gif(3, QSize(10, 10)) << qint64(299) << 10 << QSize();
-    QTest::addRow("frames that fill the budget") << gif(3, QSize(10, 10)) << qint64(300) << 10
-                                                 << QSize(10, 10);
+    QTest::addRow("frames that fill the budget")
+        << gif(3, QSize(10, 10)) << qint64(300) << 10 << QSize(10, 10);
     QTest::addRow("JPEG one pixel over the budget")
         << jpeg(QSize(200, 100)) << qint64(19999) << 10 << QSize();
     QTest::addRow("frames over the count") << gif(11, QSize(2, 2)) << qint64(1000) << 10 << QSize();
