@@ -1,6 +1,7 @@
 #include "TkrdoMF.h"
 
 #include "link/UdpListener.h"
+#include "plan/BedFile.h"
 #include "plan/BedLine.h"
 #include "settings/Logging.h"
 #include "settings/Settings.h"
@@ -12,6 +13,7 @@
 
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMenu>
@@ -155,6 +157,7 @@ void TkrdoMF::FormCreate()
         InitForm();
         LoadData();
         LoadTableFile();
+        noticeCutBedFile();
         curTable = nullptr;
         curMode = 0;
         sinc.takeAll();
@@ -198,6 +201,35 @@ void TkrdoMF::InitForm()
     redSec = s.redSec;
     maxSec = s.maxSec;
     refreshContexts();
+    for (const QString &warning : settingsWarnings(s, m_files.settingsFile))
+        qCWarning(lcSettings).noquote() << warning;
+    if (auto error = settingsError(s, m_files.settingsFile))
+        throw KalvoraError(*error);
+}
+
+void TkrdoMF::noticeCutBedFile()
+{
+    // The beds after a NUL are not read, and the next close saves the bed
+    // file without them (the backup keeps the whole previous file): said
+    // once, on standard error and in a notice that leaves the window working.
+    const BedFile file { m_files.dataDir };
+    const auto contents = file.load();
+    if (!contents || contents->nulLine == 0 || contents->linesAfterNul == 0)
+        return;
+    qCWarning(lcBeds).noquote()
+        << QStringLiteral("%1 ends at a NUL in line %2: %3 lines after it were not read; the "
+                          "next close keeps the whole file as %4")
+               .arg(file.path(), QString::number(contents->nulLine),
+                    QString::number(contents->linesAfterNul), file.backupPath());
+    const QString text =
+        QStringLiteral("Файл коек \"%1\" обрезан символом NUL в строке %2, и строки после него "
+                       "не прочитаны (строк с текстом: %3). При закрытии консоли прежний файл "
+                       "целиком сохранится в \"%4\".")
+            .arg(file.path(), QString::number(contents->nulLine),
+                 QString::number(contents->linesAfterNul), file.backupPath());
+    QTimer::singleShot(0, this, [this, text] {
+        noticeBox(this, errorCaption(QCoreApplication::applicationFilePath()), text);
+    });
 }
 
 void TkrdoMF::refreshContexts()

@@ -173,6 +173,8 @@ protected:
 private:
     void buildComponents();
     void refreshContexts();
+    // Says once when the bed file was cut short by a NUL.
+    void noticeCutBedFile();
     void releaseCallsAndBeds();
     void saveBeds();
     void fitFrameToWorkArea();

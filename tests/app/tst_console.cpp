@@ -207,6 +207,37 @@ private slots:
         QVERIFY(!w.IdUDPServer1->isActive());
     }
 
+    void bedFileCutAtNul_saysSoOnceAndTheBackupKeepsTheRest()
+    {
+        ConsoleFixture f;
+        f.writeSettings();
+        const QString tables = f.dataFile(QStringLiteral("tables.txt"));
+        QByteArray original = f.readFile(tables);
+        const qsizetype line3 = original.indexOf('\n', original.indexOf('\n') + 1) + 1;
+        original.insert(line3, '\0'); // the 22 beds from line 3 on are not read
+        {
+            QFile file(tables);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(original);
+        }
+        TkrdoMF &w = f.start();
+        QVERIFY(w.isinit);
+        QCOMPARE(w.sl.size(), 2);
+        // The notice does not block: the window is already taking calls.
+        w.AddSinc(QStringLiteral("#101;8;Nurse;Bed"));
+        QVERIFY(w.sl.find(QStringLiteral("101"))->isOn);
+        QTRY_COMPARE(m_boxes.size(), 1);
+        QVERIFY2(m_boxes.first().contains(QStringLiteral("NUL в строке 3"))
+                     && m_boxes.first().contains(QStringLiteral("строк с текстом: 22"))
+                     && m_boxes.first().contains(tables),
+                 qPrintable(m_boxes.first()));
+
+        QVERIFY(w.close());
+        QCOMPARE(m_boxes.size(), 1); // said once
+        QCOMPARE(f.readFile(f.dataFile(QStringLiteral("tables.bac"))), original);
+        QCOMPARE(f.readFile(tables).count("\r\n"), 2);
+    }
+
     void savedFile_isCleanOfControlCharactersAndKeepsOddKinds()
     {
         ConsoleFixture f;
@@ -242,6 +273,11 @@ private slots:
                                               << "UDP port";
         QTest::addRow("settings file cannot be written") << "settings"
                                                          << "Unable to write to";
+        // Port 0 would let the system choose a random port, on which no server sends.
+        QTest::addRow("listening port 0") << "0"
+                                          << "FromServerPort";
+        QTest::addRow("listening port 65536, whose low 16 bits are 0") << "65536"
+                                                                       << "FromServerPort";
     }
     void failedStartUp_showsErrorAndLeavesFilesAlone()
     {
@@ -249,7 +285,9 @@ private slots:
         QFETCH(QString, message);
         ConsoleFixture f;
         const quint16 port = ConsoleFixture::freePort();
-        f.writeSettings({ { QStringLiteral("Server/FromServerPort"), QString::number(port) } });
+        const bool portZero = broken == u"0" || broken == u"65536";
+        f.writeSettings({ { QStringLiteral("Server/FromServerPort"),
+                            portZero ? broken : QString::number(port) } });
         const QString tables = f.dataFile(QStringLiteral("tables.txt"));
         QUdpSocket holder;
         if (broken == u"no-tables")
@@ -328,34 +366,53 @@ private slots:
         ConsoleFixture data; // only for its copy of the demo data
         QVERIFY(QDir().rename(data.dataDir(), dir.filePath(QStringLiteral("data"))));
 
+        // One log-on session: its runtime folder, its session and display.
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("KALVORA_NONINTERACTIVE"), QStringLiteral("1"));
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
-        const auto launch = [&](QProcess &p) {
-            p.setProcessEnvironment(env);
+        env.insert(QStringLiteral("XDG_SESSION_ID"), QStringLiteral("7"));
+        env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":7"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        const auto launch = [&](QProcess &p, const QProcessEnvironment &e) {
+            p.setProcessEnvironment(e);
             p.setWorkingDirectory(dir.path());
             p.start(dir.filePath(QStringLiteral("kalvora")), {});
             QVERIFY(p.waitForStarted());
         };
+        const QString refused = QStringLiteral("Tesmarin: один экземпляр программы уже открыт.");
+        const auto locks = [&] {
+            return QDir(dir.path())
+                .entryList({ QStringLiteral("Tesmarin_CHECKEXIST-*") }, QDir::Files);
+        };
 
         QProcess first;
-        launch(first);
+        launch(first, env);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath(QStringLiteral("kalvora.ini"))), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath(QStringLiteral("Tesmarin_CHECKEXIST"))),
-                                 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(locks().size(), 1, 10000);
 
         QProcess second;
-        launch(second);
+        launch(second, env);
         QVERIFY(second.waitForFinished(10000));
-        QVERIFY(QString::fromLocal8Bit(second.readAllStandardError())
-                    .contains(QStringLiteral("Tesmarin: один экземпляр программы уже открыт.")));
+        QVERIFY(QString::fromLocal8Bit(second.readAllStandardError()).contains(refused));
         QCOMPARE(first.state(), QProcess::Running);
+
+        // The same user at another display is another session: not refused.
+        QProcessEnvironment elsewhere = env;
+        elsewhere.insert(QStringLiteral("XDG_SESSION_ID"), QStringLiteral("8"));
+        elsewhere.insert(QStringLiteral("DISPLAY"), QStringLiteral(":8"));
+        QProcess other;
+        launch(other, elsewhere);
+        QTRY_COMPARE_WITH_TIMEOUT(locks().size(), 2, 10000);
+        QCOMPARE(other.state(), QProcess::Running);
+        other.terminate();
+        QVERIFY(other.waitForFinished(10000));
+        QVERIFY(!QString::fromLocal8Bit(other.readAllStandardError()).contains(refused));
 
         first.kill(); // a crash: no clean exit
         QVERIFY(first.waitForFinished(10000));
         QProcess third;
-        launch(third);
+        launch(third, env);
         QVERIFY(!third.waitForFinished(1500));
         QCOMPARE(third.state(), QProcess::Running);
         third.terminate();
