@@ -187,6 +187,7 @@ private:
     TableContext m_tableContext;
     EntryContext m_entryContext;
     bool m_fitToWorkArea = false;
+    bool m_keepBackup = false; // a save failed after its backup: keep that backup
     std::optional<QStringList> m_savedBedLines; // what this run's last save wrote
 };
 

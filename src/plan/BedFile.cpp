@@ -39,22 +39,29 @@ Expected<QStringList> BedFile::loadLines() const
     return std::move(contents).value().lines;
 }
 
-Status BedFile::save(const QStringList &bedLines) const
+BedFile::SaveOutcome BedFile::save(const QStringList &bedLines, bool keepBackup) const
 {
-    // The backup is the previous file's bytes, not its decoded lines: text
-    // after a NUL, bytes that did not decode, its encoding all stay as they were.
-    const FileRead previous = readRegularFile(path(), kMaxBytes, Links::Refuse);
-    if (!previous.ok() && !previous.missing())
-        return readFailureText(path(), previous);
-    if (previous.ok()) {
-        if (auto error = replaceFile(backupPath(), previous.bytes))
-            return error;
+    SaveOutcome outcome;
+    if (!keepBackup) {
+        // The backup is the previous file's bytes, not its decoded lines: text
+        // after a NUL, bytes that did not decode, its encoding all stay as they were.
+        const FileRead previous = readRegularFile(path(), kMaxBytes, Links::Refuse);
+        if (!previous.ok() && !previous.missing()) {
+            outcome.error = readFailureText(path(), previous);
+            return outcome;
+        }
+        if (previous.ok()) {
+            if ((outcome.error = replaceFile(backupPath(), previous.bytes)))
+                return outcome;
+            outcome.backupWritten = true;
+        }
     }
     // A file that starts with U+FEFF reads as one with a byte-order mark, so a
     // first line that starts with that character gets a mark of its own.
     const bool markFirst = !bedLines.isEmpty() && bedLines.first().startsWith(QChar(0xFEFF));
     const TextEncoding encoding = markFirst ? TextEncoding::Utf8Bom : TextEncoding::Utf8;
-    return replaceFile(path(), encodeTextLines(bedLines, encoding));
+    outcome.error = replaceFile(path(), encodeTextLines(bedLines, encoding));
+    return outcome;
 }
 
 } // namespace kalvora

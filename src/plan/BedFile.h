@@ -35,7 +35,18 @@ struct BedFile {
     // otherwise take for the mark). Each file is replaced atomically, or
     // rewritten in place where the folder cannot be written (see
     // replaceFile). A failure leaves the bed file as it was.
-    Status save(const QStringList &bedLines) const;
+    Status save(const QStringList &bedLines) const { return save(bedLines, false).error; }
+
+    struct SaveOutcome {
+        Status error;
+        bool backupWritten = false;
+    };
+    // As above; with keepBackup the backup is left as it is. After a save
+    // that failed while writing the bed file, the backup holds the last good
+    // bed file and the bed file may be incomplete (a failed rewrite in place
+    // whose old bytes could not be put back): the next save must not make
+    // that file the backup.
+    SaveOutcome save(const QStringList &bedLines, bool keepBackup) const;
 };
 
 } // namespace kalvora

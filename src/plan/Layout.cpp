@@ -108,8 +108,14 @@ void TkrdoMF::SaveTablesFile()
     lines.reserve(sl.size());
     for (const auto &item : sl)
         lines.append(formatBedLine(item.object->record()));
-    if (auto error = BedFile { m_files.dataDir }.save(lines))
-        throw KalvoraError(*error);
+    // Once a save has failed after its backup, the backup is the last good
+    // bed file until a save succeeds: it is not replaced again meanwhile.
+    const BedFile::SaveOutcome saved = BedFile { m_files.dataDir }.save(lines, m_keepBackup);
+    if (saved.error) {
+        m_keepBackup = m_keepBackup || saved.backupWritten;
+        throw KalvoraError(*saved.error);
+    }
+    m_keepBackup = false;
 }
 
 } // namespace kalvora

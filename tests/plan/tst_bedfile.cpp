@@ -130,11 +130,14 @@ void TestBedFile::saveKeepsPreviousFileAsBackup_data()
 {
     QTest::addColumn<bool>("hadFile");
     QTest::addColumn<QByteArray>("previous");
+    QTest::addColumn<bool>("keepBackup");
     const auto row = [](const char *name, const QByteArray &previous) {
-        QTest::addRow("%s", name) << true << previous;
+        QTest::addRow("%s", name) << true << previous << false;
     };
     // The backup is the previous file byte for byte, whatever it holds.
-    QTest::addRow("no previous file, no backup") << false << QByteArray();
+    QTest::addRow("no previous file, no backup") << false << QByteArray() << false;
+    // After a save that failed past its backup, the bed file may be cut short.
+    QTest::addRow("backup kept after a failed save") << true << QByteArray("1;2;3") << true;
     row("plain UTF-8, blank lines, no last line end", u"a\r\n\r\nПалата\n  "_s.toUtf8());
     row("UTF-8 BOM", kBom8 + u"a\n\nПалата"_s.toUtf8());
     row("UTF-16 LE", utf16(u"a\n\rПалата", false));
@@ -150,16 +153,21 @@ void TestBedFile::saveKeepsPreviousFileAsBackup()
 {
     QFETCH(bool, hadFile);
     QFETCH(QByteArray, previous);
+    QFETCH(bool, keepBackup);
     QTemporaryDir dir;
     const BedFile file { dir.path() };
+    const QByteArray olderBackup = "an older backup\r\n";
     if (hadFile) {
         QVERIFY(writeAll(file.path(), previous));
-        QVERIFY(writeAll(file.backupPath(), "an older backup, replaced\r\n"));
+        QVERIFY(writeAll(file.backupPath(), olderBackup));
     }
-    QCOMPARE(file.save({ u"Ё;1;2;3;Палата 1;"_s, u"b;0;0;0;;"_s }), std::nullopt);
+    const BedFile::SaveOutcome saved =
+        file.save({ u"Ё;1;2;3;Палата 1;"_s, u"b;0;0;0;;"_s }, keepBackup);
+    QCOMPARE(saved.error, std::nullopt);
+    QCOMPARE(saved.backupWritten, hadFile && !keepBackup);
     QCOMPARE(readAll(file.path()), u"Ё;1;2;3;Палата 1;\r\nb;0;0;0;;\r\n"_s.toUtf8());
     if (hadFile) {
-        QCOMPARE(readAll(file.backupPath()), previous);
+        QCOMPARE(readAll(file.backupPath()), keepBackup ? olderBackup : previous);
         QCOMPARE(entries(dir.path()), (QStringList { u"tables.bac"_s, u"tables.txt"_s }));
     } else {
         QCOMPARE(entries(dir.path()), QStringList { u"tables.txt"_s });
