@@ -8,9 +8,11 @@
 #include "ui/AnimationClock.h"
 #include "ui/Errors.h"
 #include "ui/Fonts.h"
+#include "ui/LinkBanner.h"
 #include "ui/PictureControl.h"
 #include "ui/TextLabel.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
@@ -22,6 +24,8 @@
 #include <QTimer>
 #include <QUdpSocket>
 #include <QWindow>
+
+#include <algorithm>
 
 namespace kalvora {
 
@@ -137,8 +141,63 @@ void TkrdoMF::buildComponents()
     iBackground->onMouseMove = [this](QPoint p) { iBackgroundMouseMove(p.x(), p.y()); };
     iBackground->onMouseDown = [this](Qt::MouseButton b, QPoint) { iBackgroundMouseDown(b); };
 
+    // The overflow row of the call list, in the list's font; shown by the tick.
+    m_overflow = new TextLabel(this);
+    m_overflow->setObjectName(QStringLiteral("overflowRow"));
+    m_overflow->hide();
+    m_overflow->setLabelFont(l1->font());
+
+    // The link supervision's clock and timer; the banner lies above every
+    // other control while it is shown.
+    m_uptime.start();
+    m_linkTimer = new QTimer(this);
+    m_linkTimer->setSingleShot(true);
+    m_linkTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_linkTimer, &QTimer::timeout, this, [this] { applyLink(m_link.tick(uptimeMs())); });
+    m_banner = new LinkBanner(this);
+
     TimerToServer->start();
     TimerServerSearch->start();
+}
+
+void TkrdoMF::applyLink(const LinkSupervisor::Step &step)
+{
+    const qint64 now = uptimeMs();
+    if (step.lost)
+        m_banner->setText(m_link.bannerText(now));
+    const QString faultSound = dataSoundFile(m_files.dataDir, m_safety.FaultSound);
+    if (step.changed) {
+        if (step.lost) {
+            qCWarning(lcLink) << "No presence reply from the call server for"
+                              << m_link.silenceMs(now) << "ms: the link is lost";
+        } else {
+            qCInfo(lcLink) << "The call server answers again: the link is restored";
+            m_sounds.stop(faultSound);
+        }
+        m_banner->setVisible(step.lost);
+        const TitleMoment moment = step.lost ? TitleMoment::LinkLost : TitleMoment::LinkRestored;
+        if (const auto title = linkTitle(moment, curMode != 0, step.lost, true))
+            setWindowTitle(*title);
+    }
+    if (step.playFault) {
+        // A lost link is always heard: without its file, the system's alert.
+        if (!faultSound.isEmpty() && QFileInfo::exists(faultSound)) {
+            qCDebug(lcLink).noquote() << "fault sound" << m_safety.FaultSound;
+            m_sounds.play(faultSound);
+        } else {
+            qCDebug(lcLink) << "fault sound: the system's alert";
+            QApplication::beep();
+        }
+    }
+    if (const auto due = m_link.nextDueMs(now))
+        m_linkTimer->start(int(std::clamp<qint64>(*due - now, 0, 24 * 3600 * 1000)));
+}
+
+void TkrdoMF::placeBanner()
+{
+    // Over the column titles and the top of the list.
+    if (m_banner)
+        m_banner->placeOver(iPanel->geometry(), cy + l1->height());
 }
 
 QString TkrdoMF::dataFile(const char *name) const
@@ -200,6 +259,13 @@ void TkrdoMF::InitForm()
     bdy = s.bdy;
     redSec = s.redSec;
     maxSec = s.maxSec;
+    m_safety = readSafetySettings(m_files.settingsFile);
+    // Supervised from now on: a server that never answers is a lost link too.
+    m_link = LinkSupervisor(m_safety.LinkLossSec, uptimeMs());
+    applyLink({});
+    if (m_link.enabled())
+        m_sounds.preload(dataSoundFile(m_files.dataDir, m_safety.FaultSound));
+    m_sounds.preload(dataSoundFile(m_files.dataDir, m_safety.OverdueSound));
     refreshContexts();
     for (const QString &warning : settingsWarnings(s, m_files.settingsFile))
         qCWarning(lcSettings).noquote() << warning;
@@ -246,7 +312,7 @@ void TkrdoMF::refreshContexts()
     t.bdx = bdx;
     t.bdy = bdy;
     t.redSec = redSec;
-    t.maxSec = maxSec;
+    t.maxSec = effectiveMaxSec(maxSec, m_safety.KeepUntilCancelled);
     t.onMove = [this](QPoint p) {
         if (isinit)
             FormMouseMove(p.x(), p.y());
@@ -276,6 +342,7 @@ bool TkrdoMF::FormClose()
     releaseCallsAndBeds();
     IdUDPServer1->deactivate();
     TimerPlus->stop();
+    m_linkTimer->stop(); // no more replies can come
     // Nothing is left to save: a second close must not write an empty list.
     isinit = false;
     return true;
@@ -303,6 +370,7 @@ void TkrdoMF::endSession()
     saveAtSessionEnd();
     IdUDPServer1->deactivate();
     TimerPlus->stop();
+    m_linkTimer->stop();
     isinit = false;
 }
 

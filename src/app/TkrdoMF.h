@@ -4,8 +4,11 @@
 #include "link/SoundPlayer.h"
 #include "plan/KeyedList.h"
 #include "plan/Ttable.h"
+#include "safety/LinkSupervisor.h"
+#include "safety/SafetySettings.h"
 #include "settings/Expected.h"
 
+#include <QElapsedTimer>
 #include <QStringList>
 #include <QWidget>
 
@@ -19,6 +22,7 @@ class QUdpSocket;
 namespace kalvora {
 
 class AnimationClock;
+class LinkBanner;
 class PictureControl;
 class TextLabel;
 class TFormTable;
@@ -179,6 +183,13 @@ private:
     void saveBeds();
     void fitFrameToWorkArea();
     QString dataFile(const char *name) const;
+    // Milliseconds since the window was built: the link supervision's clock.
+    qint64 uptimeMs() const { return m_uptime.elapsed(); }
+    // Carries out what a step of the link supervision asks: banner, title,
+    // fault sound; then arms the link timer for the next step.
+    void applyLink(const LinkSupervisor::Step &step);
+    void placeBanner();
+    void showOverflowRow(qint32 row, qint32 notShown, bool overdue);
 
     Files m_files;
     AnimationClock *m_clock = nullptr;
@@ -189,6 +200,12 @@ private:
     bool m_fitToWorkArea = false;
     bool m_keepBackup = false; // a save failed after its backup: keep that backup
     std::optional<QStringList> m_savedBedLines; // what this run's last save wrote
+    SafetySettings m_safety;
+    LinkSupervisor m_link;
+    QElapsedTimer m_uptime;
+    QTimer *m_linkTimer = nullptr; // single shot, armed for the supervision's next step
+    LinkBanner *m_banner = nullptr;
+    TextLabel *m_overflow = nullptr; // "+N вызовов не показано"
 };
 
 } // namespace kalvora

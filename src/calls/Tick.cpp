@@ -2,10 +2,17 @@
 
 #include "CallListLayout.h"
 #include "app/TkrdoMF.h"
+#include "safety/CallMarks.h"
+#include "safety/OverflowRow.h"
+#include "settings/Logging.h"
+#include "ui/Coordinates.h"
 #include "ui/Errors.h"
+#include "ui/Fonts.h"
+#include "ui/PictureControl.h"
 #include "ui/TextLabel.h"
 
 #include <exception>
+#include <limits>
 
 namespace kalvora {
 
@@ -14,20 +21,41 @@ void TkrdoMF::TimerPlusTimer()
     // Every call advances even when one bed's picture cannot be shown; the
     // first such error is reported once the list is consistent again.
     std::exception_ptr firstError;
+    TickSounds sounds(m_safety);
     for (const auto &item : sinc) {
+        Ttable *bed = item.object->table;
+        // The second turns the call overdue when its time reaches redSec,
+        // also when that same second ends it.
+        const bool turnsOverdue =
+            bed->isOn && bed->curT < std::numeric_limits<qint32>::max() && bed->curT + 1 == redSec;
         try {
-            item.object->table->PlusT();
+            bed->PlusT();
         } catch (...) {
             if (!firstError)
                 firstError = std::current_exception();
         }
+        sounds.call(*bed, item.object->marks, turnsOverdue);
+    }
+    if (const auto kind = sounds.reminder()) {
+        qCDebug(lcCalls) << "reminder";
+        *kind == CallKind::WithBill ? WavBill() : WavCall();
+    }
+    if (sounds.overdue()) {
+        qCDebug(lcCalls).noquote() << "overdue sound" << m_safety.OverdueSound;
+        m_sounds.play(dataSoundFile(m_files.dataDir, m_safety.OverdueSound));
     }
 
     // Entries whose call has ended leave the list for good.
     sinc.takeIf([](const tincoming &entry) { return !entry.table->isOn; });
 
     const qint32 count = qint32(sinc.size());
-    const CallListRows rows = layCallList(count, maxn);
+    CallListRows rows = layCallList(count, maxn);
+    if (m_safety.ShowOverflow) {
+        const OverflowRows over =
+            withOverflowRow(rows, [this](qint32 i) { return sinc.at(i)->table->isRed; });
+        rows = over.rows;
+        showOverflowRow(over.row(), over.notShown, over.overdue);
+    }
     for (qint32 i = 0; i < rows.hidden; ++i)
         sinc.at(i)->HideLabel();
     for (qint32 j = 0; j < rows.shown; ++j)
@@ -37,9 +65,22 @@ void TkrdoMF::TimerPlusTimer()
         std::rethrow_exception(firstError);
 }
 
+void TkrdoMF::showOverflowRow(qint32 row, qint32 notShown, bool overdue)
+{
+    if (notShown <= 0) {
+        m_overflow->hide();
+        return;
+    }
+    m_overflow->setText(overflowText(notShown));
+    m_overflow->setColor(overdue ? maroon() : QColor(Qt::black));
+    m_overflow->move(at(iPanel->x(), cx), rowTop(iPanel->y(), cy, row, l1->height(), dd));
+    m_overflow->show();
+}
+
 void TkrdoMF::FormResize()
 {
     maxn = rowsThatFit(height(), cy, l1->height(), dd);
+    placeBanner();
 }
 
 } // namespace kalvora

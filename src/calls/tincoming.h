@@ -1,5 +1,7 @@
 #pragma once
 
+#include "safety/CallMarks.h"
+
 #include <QFont>
 #include <QString>
 
@@ -48,6 +50,11 @@ public:
 
     const QString &responsible() const { return m_str1; }
     const QString &bedText() const { return m_str2; }
+
+    // How the call started and whether it has been acknowledged.
+    CallMarks marks;
+    // Acknowledges the call: the first column shows it; the bed keeps calling.
+    void acknowledge();
 
 private:
     void createLabels();

@@ -41,10 +41,21 @@ void TkrdoMF::FormMouseDown(Qt::MouseButton Button)
 {
     if (!isinit || Button != Qt::LeftButton || !curTable)
         return;
-    if (curMode == 1)
+    if (curMode == 1) {
         curTable->setDragging(!curTable->isDrag);
+        return;
+    }
+    // Neither acknowledging nor ending a call is told to the server.
+    tincoming *entry = nullptr;
+    for (const auto &item : sinc) {
+        if (item.object->table == curTable)
+            entry = item.object.get();
+    }
+    if (leftClickOutcome(m_safety.ClickAction, curTable->isOn, entry ? &entry->marks : nullptr)
+        == ClickOutcome::Acknowledge)
+        entry->acknowledge(); // the bed keeps calling
     else
-        curTable->ShutOff(); // on the console only; the server is not told
+        curTable->ShutOff();
 }
 
 void TkrdoMF::iBackgroundMouseMove(qint32 X, qint32 Y)
@@ -81,7 +92,7 @@ void TkrdoMF::nm1Click()
         // the target of every later click and of the bed menu's commands.
         if (curTable && curTable->isDrag)
             curTable->setDragging(false);
-        setWindowTitle(QStringLiteral("Kalvora."));
+        setWindowTitle(*linkTitle(TitleMoment::MoveModeLeft, false, m_link.isLost(), onServer));
     } else {
         nm1->setChecked(true);
         nm1_->setChecked(true);

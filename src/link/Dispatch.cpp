@@ -4,6 +4,7 @@
 #include "EventMessage.h"
 #include "UdpListener.h"
 #include "app/TkrdoMF.h"
+#include "settings/Logging.h"
 
 #include <QScopeGuard>
 #include <QTimer>
@@ -21,6 +22,7 @@ void TkrdoMF::IdUDPServer1UDPRead(const QByteArray &data)
         const QString text = decodeDatagram(data);
         if (text == sFromServer) {
             onServer = true;
+            applyLink(m_link.reply(uptimeMs())); // a lost link is restored at once
             return;
         }
         AddSinc(text);
@@ -53,9 +55,11 @@ void TkrdoMF::AddSinc(const QString &str)
             // or the sweep would take the new call's line with it.
             sinc.takeAt(sinc.indexOf(entry));
         }
-        sinc.append(
-            event.code,
-            std::make_unique<tincoming>(bed, event.responsible, event.name, m_entryContext));
+        // A new call: new marks, so it starts unacknowledged whatever the
+        // bed's previous call was.
+        auto line = std::make_unique<tincoming>(bed, event.responsible, event.name, m_entryContext);
+        line->marks = { event.type == kCallWithBill ? CallKind::WithBill : CallKind::Plain, false };
+        sinc.append(event.code, std::move(line));
         // The call is on (its state changes before its picture) even when the
         // kind has no usable calling picture; it must still be heard and show
         // its bill, and only then is the picture's error raised.
@@ -95,11 +99,13 @@ void TkrdoMF::AddSinc(const QString &str)
 // which file plays for which call, so the mapping stays as it is.
 void TkrdoMF::WavBill()
 {
+    qCDebug(lcCalls) << "sound call.wav";
     m_sounds.play(dataFile("call.wav"));
 }
 
 void TkrdoMF::WavCall()
 {
+    qCDebug(lcCalls) << "sound bill.wav";
     m_sounds.play(dataFile("bill.wav"));
 }
 
@@ -121,7 +127,9 @@ void TkrdoMF::TimerServerSearchTimer()
 {
     if (curMode != 0)
         return;
-    if (onServer)
+    if (m_link.isLost())
+        setWindowTitle(linkLostTitle()); // until the first reply, whenever it comes
+    else if (onServer)
         TurnOn();
     else
         TurnOff();

@@ -154,6 +154,14 @@ void SoundPlayer::play(const QString &path)
     effect->play();
 }
 
+void SoundPlayer::stop(const QString &path)
+{
+    if (m_pending == path)
+        m_pending.clear();
+    if (QSoundEffect *effect = m_effects.value(path))
+        effect->stop();
+}
+
 void SoundPlayer::alert()
 {
     ++m_alerts;

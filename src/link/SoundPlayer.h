@@ -35,6 +35,8 @@ public:
     ~SoundPlayer() override;
 
     void play(const QString &path);
+    // Ends the file's sound at once if it is playing, or about to once loaded.
+    void stop(const QString &path);
     // Loads a file ahead of its first use.
     void preload(const QString &path);
 

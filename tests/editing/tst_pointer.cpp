@@ -50,10 +50,10 @@ class TestPointer : public QObject {
     std::unique_ptr<ConsoleFixture> m_fixture;
     TkrdoMF *w = nullptr;
 
-    void startConsole(const QStringList &beds = {})
+    void startConsole(const QStringList &beds = {}, const QMap<QString, QString> &settings = {})
     {
         m_fixture = std::make_unique<ConsoleFixture>();
-        m_fixture->writeSettings();
+        m_fixture->writeSettings(settings);
         if (!beds.isEmpty())
             m_fixture->writeBeds(beds);
         w = &m_fixture->start();
@@ -140,15 +140,25 @@ private slots:
     {
         QTest::addColumn<QString>("where");
         QTest::addColumn<bool>("cancels");
-        QTest::newRow("on the icon") << "icon" << true;
-        QTest::newRow("on the name label") << "label" << true;
-        QTest::newRow("on the bill overlay") << "overlay" << false;
+        QTest::addColumn<QString>("action"); // ClickAction; empty: none set
+        QTest::newRow("on the icon") << "icon" << true << QString();
+        QTest::newRow("on the name label") << "label" << true << QString();
+        QTest::newRow("on the bill overlay") << "overlay" << false << QString();
+        QTest::newRow("cancel set, on the icon") << "icon" << true << "cancel";
+        QTest::newRow("acknowledge, then end, on the icon") << "icon" << true << "acknowledge";
+        QTest::newRow("acknowledge, then end, on the name label")
+            << "label" << true << "Acknowledge";
+        QTest::newRow("acknowledge, on the bill overlay") << "overlay" << false << "acknowledge";
     }
     void leftClick_cancelsCallAtOnce_entryLeavesAtNextTick()
     {
         QFETCH(QString, where);
         QFETCH(bool, cancels);
-        startConsole();
+        QFETCH(QString, action);
+        QMap<QString, QString> settings;
+        if (!action.isEmpty())
+            settings.insert(QStringLiteral("Safety/ClickAction"), action);
+        startConsole({}, settings);
         Ttable *b = bed("101");
         w->AddSinc(QStringLiteral("#101;4;Nurse;Bed 1")); // a call with the bill overlay
         QVERIFY(b->isOn);
@@ -156,6 +166,16 @@ private slots:
         move(spot(where, b)); // label and overlay stop moves: the bed stays current
         QCOMPARE(w->curTable, b);
 
+        if (action.compare(u"acknowledge", Qt::CaseInsensitive) == 0 && cancels) {
+            // The first click acknowledges: the bed keeps calling, its line stays.
+            click(spot(where, b));
+            QVERIFY(b->isOn);
+            QVERIFY(!b->iB->isHidden());
+            QCOMPARE(b->iT->holder().picture(), w->iGreenTable[size_t(b->imagenumber)].picture());
+            w->TimerPlusTimer();
+            QCOMPARE(w->sinc.size(), 1);
+            QCOMPARE(w->sinc.at(0)->l1->text(), QString::fromUtf8("✓ Nurse"));
+        }
         click(spot(where, b));
         QCOMPARE(b->isOn, !cancels);
         QCOMPARE(b->iB->isHidden(), cancels);

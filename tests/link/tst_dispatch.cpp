@@ -8,6 +8,7 @@
 #include "plan/Ttable.h"
 #include "ui/Errors.h"
 #include "ui/Fonts.h"
+#include "ui/LinkBanner.h"
 #include "ui/PictureControl.h"
 #include "ui/TextLabel.h"
 
@@ -27,6 +28,8 @@ QString str(const char *utf8)
 {
     return QString::fromUtf8(utf8);
 }
+
+using SettingValues = QMap<QString, QString>; // [section/key] => value
 
 } // namespace
 
@@ -162,28 +165,43 @@ private slots:
     {
         QTest::addColumn<QString>("end");
         QTest::addColumn<QString>("call");
+        QTest::addColumn<bool>("acknowledged"); // the ended call, by a first click
         QTest::addRow("call after a click") << "click"
-                                            << "#101;8;B;Again";
+                                            << "#101;8;B;Again" << false;
         QTest::addRow("bill call after a click") << "click"
-                                                 << "#101;4;B;Again";
+                                                 << "#101;4;B;Again" << false;
         QTest::addRow("call after a cancel") << "#101;2;;Cancelled"
-                                             << "#101;8;B;Again";
+                                             << "#101;8;B;Again" << false;
         QTest::addRow("bill call after a cancel") << "#101;2;;Cancelled"
-                                                  << "#101;4;B;Again";
+                                                  << "#101;4;B;Again" << false;
+        QTest::addRow("call after a second click") << "click"
+                                                   << "#101;8;B;Again" << true;
+        QTest::addRow("call after an acknowledged call's cancel") << "#101;2;;Cancelled"
+                                                                  << "#101;8;B;Again" << true;
     }
     void callAfterEndedCall_startsANewCall()
     {
         QFETCH(QString, end);
         QFETCH(QString, call);
-        startConsole();
+        QFETCH(bool, acknowledged);
+        SettingValues settings;
+        if (acknowledged)
+            settings.insert(QStringLiteral("Safety/ClickAction"), QStringLiteral("acknowledge"));
+        startConsole(settings);
         Ttable *b = bed("101");
         w->AddSinc(QStringLiteral("#101;4;A;Bed 1"));
         w->AddSinc(QStringLiteral("#102;8;A;Bed 2"));
         tick(3);
         const QPointer<TextLabel> oldLine = w->sinc.at(0)->l1;
         QVERIFY(oldLine);
+        w->curTable = b;
+        if (acknowledged) {
+            w->FormMouseDown(Qt::LeftButton);
+            QVERIFY(b->isOn);
+            QCOMPARE(oldLine->text(), str("✓ A"));
+        }
         if (end == u"click")
-            b->ShutOff();
+            w->FormMouseDown(Qt::LeftButton);
         else
             w->AddSinc(end);
         QVERIFY(!b->isOn);
@@ -209,6 +227,7 @@ private slots:
         QCOMPARE(listedCodes(), (QStringList { QStringLiteral("102"), QStringLiteral("101") }));
         QCOMPARE(w->sinc.at(1)->lastN, 1);
         QCOMPARE(w->sinc.at(1)->l3->text(), str("1 сек."));
+        QCOMPARE(w->sinc.at(1)->l1->text(), QStringLiteral("B")); // not acknowledged
         QCOMPARE(w->sinc.at(0)->lastN, 2);
 
         // A repeat while the new call runs is only a repeat.
@@ -380,6 +399,48 @@ private slots:
         QCOMPARE(w->windowTitle(), str("Kalvora: Сервер найден."));
     }
 
+    void linkLoss_bannerUntilTheFirstReply_callsWorkThroughout()
+    {
+        startConsole({ { QStringLiteral("Safety/LinkLossSec"), QStringLiteral("1") } });
+        w->TimerServerSearch->stop(); // the title changes only with the link
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        w->resize(1600, 800); // the panel lies right of the plan
+        QTRY_COMPARE(w->size(), QSize(1600, 800));
+        auto *banner = w->findChild<LinkBanner *>(QStringLiteral("linkBanner"));
+        QVERIFY(banner);
+        QVERIFY(!banner->isVisible());
+        const QPoint inBanner = w->iPanel->geometry().topLeft() + QPoint(3, 3);
+        const auto shown = [&] { return w->grab().toImage().pixelColor(inBanner); };
+        QVERIFY(shown() != LinkBanner::background());
+
+        // No server: the link is lost a second after start-up.
+        QTRY_VERIFY_WITH_TIMEOUT(banner->isVisible(), 3000);
+        QCOMPARE(shown(), LinkBanner::background());
+        QCOMPARE(banner->geometry().topLeft(), w->iPanel->geometry().topLeft());
+        QCOMPARE(banner->width(), w->iPanel->width());
+        QVERIFY(banner->height() >= 32);
+        QVERIFY(banner->text().startsWith(str("Нет связи с сервером вызовов\nнет ответа ")));
+        QCOMPARE(w->windowTitle(), str("Kalvora: Нет связи с сервером."));
+        QCOMPARE(w->sounds().lastRequested(), m_fixture->dataFile(QStringLiteral("fault.wav")));
+        QTRY_COMPARE_WITH_TIMEOUT(banner->text(),
+                                  str("Нет связи с сервером вызовов\nнет ответа 2 сек."), 3000);
+
+        // Calls are taken as ever; a new line lies under the banner.
+        send("#101;8;Nurse;Bed 1");
+        QTRY_VERIFY(bed("101")->isOn);
+        tick();
+        QVERIFY(w->sinc.at(0)->l1->isVisible());
+        QVERIFY(w->children().indexOf(banner) > w->children().indexOf(w->sinc.at(0)->l1));
+
+        send("#FromDovrelanServer");
+        QTRY_VERIFY(!banner->isVisible());
+        QCOMPARE(w->windowTitle(), str("Kalvora: Сервер найден."));
+        QVERIFY(shown() != LinkBanner::background());
+        // Silent again, lost again.
+        QTRY_VERIFY_WITH_TIMEOUT(banner->isVisible(), 3000);
+    }
+
     void ping_isBroadcastEveryHalfSecond_data()
     {
         QTest::addColumn<QString>("text");
@@ -407,9 +468,19 @@ private slots:
                  (text.isEmpty() ? QStringLiteral("#ToDovrelanServer") : text).toUtf8());
     }
 
+    void tick_turnsOverdueAndEndsOnTheRightTicks_data()
+    {
+        QTest::addColumn<bool>("keep");
+        QTest::addRow("ends after maxSec") << false;
+        QTest::addRow("kept until cancelled") << true;
+    }
     void tick_turnsOverdueAndEndsOnTheRightTicks()
     {
-        startConsole();
+        QFETCH(bool, keep);
+        SettingValues settings;
+        if (keep)
+            settings.insert(QStringLiteral("Safety/KeepUntilCancelled"), QStringLiteral("1"));
+        startConsole(settings);
         w->AddSinc(QStringLiteral("#101;8;A;B"));
         Ttable *b = bed("101");
         tick(19);
@@ -424,6 +495,17 @@ private slots:
         QVERIFY(b->isOn);
         QCOMPARE(w->sinc.at(0)->l3->text(), str("1 мин. "));
         tick();
+        if (keep) {
+            // Overdue, listed and counted until the server cancels it.
+            tick(3600);
+            QVERIFY(b->isOn && b->isRed);
+            QCOMPARE(w->sinc.at(0)->l3->text(), str("61 мин. 1 сек."));
+            QCOMPARE(w->sinc.at(0)->l1->color(), maroon());
+            w->AddSinc(QStringLiteral("#101;2;A;B"));
+            tick();
+            QCOMPARE(w->sinc.size(), 0);
+            return;
+        }
         QVERIFY(!b->isOn);
         QCOMPARE(b->iT->holder().picture(), w->iTable[size_t(b->imagenumber)].picture());
         QCOMPARE(w->sinc.size(), 0); // a timeout leaves the list on the same tick
@@ -453,6 +535,92 @@ private slots:
         QCOMPARE(w->sinc.at(1)->lastN, -1);
         tick(60);
         QCOMPARE(w->sinc.size(), 0);
+    }
+
+    void overflowRow_standsForTheCallsNotShown_data()
+    {
+        QTest::addColumn<bool>("option");
+        QTest::addColumn<int>("calls"); // in 5 rows
+        QTest::addColumn<bool>("oldestOverdue");
+        QTest::addColumn<QString>("row"); // the last row's text; empty: no overflow row
+        QTest::addRow("8 calls in 5 rows") << true << 8 << false << str("+4 вызовов не показано");
+        QTest::addRow("8 calls, a hidden one overdue")
+            << true << 8 << true << str("+4 вызовов не показано");
+        QTest::addRow("5 calls in 5 rows") << true << 5 << true << QString();
+        QTest::addRow("option off, 8 calls") << false << 8 << true << QString();
+    }
+    void overflowRow_standsForTheCallsNotShown()
+    {
+        QFETCH(bool, option);
+        QFETCH(int, calls);
+        QFETCH(bool, oldestOverdue);
+        QFETCH(QString, row);
+        startConsole({ { QStringLiteral("Safety/ShowOverflow"), QString::number(option) } });
+        w->maxn = 5;
+        w->AddSinc(QStringLiteral("#101;8;r;n"));
+        if (oldestOverdue)
+            tick(19);
+        for (int i = 2; i <= calls; ++i)
+            w->AddSinc(QStringLiteral("#1%1;8;r;n").arg(i, 2, 10, QLatin1Char('0')));
+        tick();
+        QCOMPARE(bed("101")->isRed, oldestOverdue);
+
+        auto *overflow = w->findChild<TextLabel *>(QStringLiteral("overflowRow"));
+        QVERIFY(overflow);
+        QCOMPARE(!overflow->isHidden(), !row.isEmpty());
+        const int shownRows = row.isEmpty() ? std::min(calls, 5) : 4;
+        for (int i = 0; i < calls; ++i) // newest on row 1
+            QCOMPARE(w->sinc.at(calls - 1 - i)->lastN, i < shownRows ? i + 1 : -1);
+        if (row.isEmpty())
+            return;
+        QCOMPARE(overflow->text(), row);
+        QCOMPARE(overflow->color(), oldestOverdue ? maroon() : QColor(Qt::black));
+        QCOMPARE(overflow->pos(), QPoint(w->iPanel->x() + 20, 20 + 5 * (w->l1->height() + 5)));
+        // Calls that end make room: the row goes once every call fits.
+        for (int i = 2; i <= calls - 4; ++i)
+            w->AddSinc(QStringLiteral("#1%1;2;r;n").arg(i, 2, 10, QLatin1Char('0')));
+        tick();
+        QVERIFY(overflow->isHidden());
+        QCOMPARE(w->sinc.at(0)->lastN, 5);
+    }
+
+    void tick_soundsRemindersAndOverdue_data()
+    {
+        QTest::addColumn<SettingValues>("settings");
+        QTest::addColumn<QString>("call");
+        QTest::addColumn<QString>("sounds"); // second:file of each tick that played one
+        const QString reminder = QStringLiteral("Safety/ReminderSec");
+        const QString overdue = QStringLiteral("Safety/OverdueSound");
+        QTest::addRow("options off") << SettingValues {} << "#101;8;A;B" << QString();
+        QTest::addRow("reminder of a call")
+            << SettingValues { { reminder, QStringLiteral("10") } } << "#101;8;A;B"
+            << "10:bill.wav 20:bill.wav";
+        QTest::addRow("reminder of a bill call")
+            << SettingValues { { reminder, QStringLiteral("10") } } << "#101;4;A;B"
+            << "10:call.wav 20:call.wav";
+        QTest::addRow("overdue on the second it times out")
+            << SettingValues { { overdue, QStringLiteral("fault.wav") },
+                               { QStringLiteral("Logic/redSec"), QStringLiteral("3") },
+                               { QStringLiteral("Logic/maxSec"), QStringLiteral("2") } }
+            << "#101;8;A;B"
+            << "3:fault.wav";
+    }
+    void tick_soundsRemindersAndOverdue()
+    {
+        QFETCH(SettingValues, settings);
+        QFETCH(QString, call);
+        QFETCH(QString, sounds);
+        startConsole(settings);
+        w->AddSinc(call);
+        QStringList played;
+        for (int second = 1; second <= 25; ++second) {
+            const int before = w->sounds().requests();
+            tick();
+            if (w->sounds().requests() > before)
+                played << QString::number(second) + u':'
+                        + w->sounds().lastRequested().section(u'/', -1);
+        }
+        QCOMPARE(played.join(u' '), sounds);
     }
 
     void resize_neverFails_data()
