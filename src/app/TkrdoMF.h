@@ -186,6 +186,7 @@ private:
     EntryContext m_entryContext;
     bool m_fitToWorkArea = false;
     std::optional<QStringList> m_savedBedLines; // what this run's last save wrote
+    std::optional<bool> m_serverFound; // what the log last said of the call server
 };
 
 } // namespace kalvora

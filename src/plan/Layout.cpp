@@ -2,6 +2,7 @@
 
 #include "BedFile.h"
 #include "app/TkrdoMF.h"
+#include "settings/Logging.h"
 #include "ui/Coordinates.h"
 #include "ui/Errors.h"
 #include "ui/PictureControl.h"
@@ -110,6 +111,8 @@ void TkrdoMF::SaveTablesFile()
         lines.append(formatBedLine(item.object->record()));
     if (auto error = BedFile { m_files.dataDir }.save(lines))
         throw KalvoraError(*error);
+    qCInfo(lcBeds).noquote() << lines.size() << "beds saved to"
+                             << BedFile { m_files.dataDir }.path();
 }
 
 } // namespace kalvora

@@ -1,5 +1,7 @@
 #include "Errors.h"
 
+#include "settings/Logging.h"
+
 #include <QApplication>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -67,6 +69,7 @@ QString withFullStop(const QString &text)
 
 void showError(const QString &text)
 {
+    qCWarning(lcApp).noquote() << "Error box:" << withFullStop(text);
     messageBox(errorCaption(QCoreApplication::applicationFilePath()), withFullStop(text),
                BoxIcon::Error);
 }
