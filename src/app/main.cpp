@@ -38,11 +38,14 @@ int main(int argc, char *argv[])
     // watchdog from now on; started by hand, this does nothing.
     ServiceNotifier service(readSupervision());
 
-    SingleInstance guard;
+    const QString lock = SingleInstance::defaultLockPath();
+    SingleInstance guard(lock);
     if (!guard.acquire(10)) {
         // Under the unit the manager is told that this copy did start, so that
         // its ending well is not taken for a failure to start it again.
         service.ready(QStringLiteral("Another console already runs in this session"));
+        qCWarning(lcApp).noquote() << "Another console already runs in this session (it holds"
+                                   << lock + u')' << "- this one ends";
         messageBox(QStringLiteral("!"),
                    QStringLiteral("Tesmarin: один экземпляр программы уже открыт."), BoxIcon::None);
         return 0;
