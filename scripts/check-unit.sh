@@ -173,6 +173,12 @@ screenshot() {
         cp /run/ward/screen.png "$1"
 }
 
+say "== without the session's display the unit is not started"
+as_ward systemctl --user start kalvora 2>>"$report"
+say "$(unit ActiveState)/$(unit SubState), condition met: $(unit ConditionResult)"
+[[ $(unit ConditionResult) == no ]] || fail "started without a display"
+as_ward systemctl --user status kalvora --no-pager 2>&1 | grep -i condition | tee -a "$report"
+
 say "== the autostart entry starts the unit (as the ward's account, uid $uid)"
 exec_line=$(sed -n 's/^Exec=//p' "$autostart")
 say "Exec=$exec_line"
