@@ -4,7 +4,8 @@
 # Installs BUILD (cmake --install, DESTDIR) into a scratch folder and runs, in
 # private network, mount and PID namespaces, a journald, a user service
 # manager (systemd --user) and an X server (Xvfb, openbox) of their own, so
-# that nothing here reaches the machine's network, its /run, /opt or journal:
+# that nothing here reaches the machine's network, its /run, /tmp, /opt or
+# journal:
 #   - the autostart entry's command imports the display and starts the unit;
 #   - the unit becomes active once the console reports READY=1, with its status;
 #   - the console feeds the watchdog (its timestamp moves);
@@ -122,8 +123,10 @@ ward=(setpriv --reuid="$uid" --regid="$gid" --init-groups
     env -i PATH="$PATH" HOME=/run/ward USER=ward LOGNAME=ward XDG_RUNTIME_DIR="$runtime")
 as_ward() { "${ward[@]}" "$@"; }
 
-# Private journal and /opt, where the staged install appears as /opt/kalvora,
+# Private /tmp (the X server's socket and lock), journal and /opt, where the
+# staged install appears as /opt/kalvora,
 # its data folder the group's as the package makes it.
+mount -t tmpfs -o mode=1777 none /tmp
 [[ -d /var/log/journal ]] && mount -t tmpfs none /var/log/journal
 mount -t tmpfs -o mode=755 none /opt
 mkdir /opt/kalvora
@@ -160,6 +163,9 @@ manager_up() { as_ward systemctl --user is-system-running --quiet 2>/dev/null; }
 wait_for 20 manager_up || fail "systemd --user did not start"
 
 "${ward[@]}" Xvfb -displayfd 3 -screen 0 1600x900x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb=$!
+# Ended before the namespace goes, so that it removes its socket and lock in /tmp.
+trap 'kill -TERM "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null' EXIT
 wait_for 10 test -s "$work/display" || fail "Xvfb did not start"
 display=:$(head -n1 "$work/display")
 "${ward[@]}" DISPLAY="$display" openbox >"$work/openbox.log" 2>&1 &

@@ -488,12 +488,12 @@ private slots:
             QVERIFY(QDir().mkpath(backup));
         const QByteArray before = f.readFile(tables);
 
-        // The service manager's socket, and a watchdog fed every 100 ms.
+        // The service manager's socket, and a watchdog fed every 200 ms.
         NotifySocket manager;
         QMap<QString, QString> unit;
         if (supervised)
             unit = { { QStringLiteral("NOTIFY_SOCKET"), manager.path() },
-                     { QStringLiteral("WATCHDOG_USEC"), QStringLiteral("200000") } };
+                     { QStringLiteral("WATCHDOG_USEC"), QStringLiteral("400000") } };
         if (situation == u"box")
             unit.insert(QStringLiteral("KALVORA_NONINTERACTIVE"), QStringLiteral("0"));
         QStringList told;
@@ -536,12 +536,10 @@ private slots:
             if (supervised)
                 QCOMPARE(toldStates().last(), QStringLiteral("STOPPING=1"));
         }
-        if (!supervised)
-            QCOMPARE(manager.take(), QStringList());
         // Start-up and saving are logged, the event datagram is not.
         QVERIFY2(!errors.contains(QStringLiteral("Renamed")), qPrintable(errors));
         QCOMPARE(errors.contains(QStringLiteral("kalvora.service: Supervised: the watchdog waits "
-                                                "200 ms, fed every 100 ms\n")),
+                                                "400 ms, fed every 200 ms\n")),
                  supervised);
         if (!started)
             QVERIFY2(

@@ -55,8 +55,6 @@ private slots:
                                          << "" << false << 0ll << false;
         QTest::addRow("a unit without watchdog") << socket << ""
                                                  << "" << true << 0ll << false;
-        QTest::addRow("watchdog of 10 s") << socket << "10000000"
-                                          << "" << true << 5000ll << false;
         QTest::addRow("watchdog of 10 s for this process") << socket << "10000000"
                                                            << "self" << true << 5000ll << false;
         QTest::addRow("watchdog for another process") << socket << "10000000"
@@ -66,14 +64,10 @@ private slots:
                                                      << "" << false << 0ll << false;
         QTest::addRow("odd timeout rounds down") << socket << "2999"
                                                  << "" << true << 1ll << false;
-        QTest::addRow("timeout under 2 ms still fed") << socket << "1"
-                                                      << "" << true << 1ll << false;
         QTest::addRow("timeout of 0") << socket << "0"
                                       << "" << true << 0ll << true;
         QTest::addRow("timeout not a number") << socket << "10s"
                                               << "" << true << 0ll << true;
-        QTest::addRow("pid not a number") << socket << "10000000"
-                                          << "me" << true << 0ll << true;
     }
     void environment_decidesReportsAndWatchdog()
     {
@@ -136,16 +130,6 @@ private slots:
         QCOMPARE(told, QStringList { QStringLiteral("STOPPING=1") });
     }
 
-    void notifier_startedByHand_sendsNothing()
-    {
-        // The socket is there, but nobody said so.
-        ServiceNotifier notifier(readSupervision());
-        notifier.ready(QStringLiteral("Listening"));
-        notifier.stopping();
-        QVERIFY(!notifier.feeding());
-        QCOMPARE(m_manager.take(), QStringList());
-    }
-
     void messagePattern_forTerminalAndJournal_data()
     {
         QTest::addColumn<bool>("journal");
@@ -160,22 +144,13 @@ private slots:
         QTest::addRow("warning on a terminal")
             << false << int(QtWarningMsg) << "kalvora.link"
             << time + QLatin1String("kalvora\\.link: warning: 24 beds");
-        QTest::addRow("critical on a terminal")
-            << false << int(QtCriticalMsg) << "kalvora.app"
-            << time + QLatin1String("kalvora\\.app: error: 24 beds");
         QTest::addRow("Qt's own, without category, on a terminal")
             << false << int(QtWarningMsg) << "default" << time + QLatin1String("warning: 24 beds");
-        QTest::addRow("information in the journal") << true << int(QtInfoMsg) << "kalvora.beds"
-                                                    << "<6>kalvora\\.beds: 24 beds";
         QTest::addRow("warning in the journal") << true << int(QtWarningMsg) << "kalvora.link"
                                                 << "<4>kalvora\\.link: 24 beds";
-        QTest::addRow("critical in the journal") << true << int(QtCriticalMsg) << "kalvora.app"
-                                                 << "<3>kalvora\\.app: 24 beds";
-        QTest::addRow("debug in the journal") << true << int(QtDebugMsg) << "kalvora.link"
-                                              << "<7>kalvora\\.link: 24 beds";
-        QTest::addRow("Qt's own, without category, in the journal")
-            << true << int(QtWarningMsg) << "default"
-            << "<4>24 beds";
+        QTest::addRow("Qt's own information, without category, in the journal")
+            << true << int(QtInfoMsg) << "default"
+            << "<6>24 beds";
     }
     void messagePattern_forTerminalAndJournal()
     {
@@ -202,7 +177,6 @@ private slots:
         QTest::addRow("none") << "" << false;
         QTest::addRow("standard error's") << "stderr" << true;
         QTest::addRow("another file's (standard error redirected)") << "other" << false;
-        QTest::addRow("malformed") << "journal" << false;
     }
     void journalStream_isStandardErrorOnly()
     {
