@@ -1,6 +1,7 @@
 # Installs the build twice into a scratch root (DESTDIR), first with another
 # prefix and at once again with the default one, and checks that the second
-# install wins everywhere: the desktop entry's Exec and the /usr/bin links name
+# install wins everywhere: the desktop entry's Exec, the user unit's ExecStart
+# and the /usr/bin links name
 # /opt/kalvora (file(INSTALL) once took the first install's files, of the same
 # size and time, as up to date). Then checks that a third install keeps a
 # settings file an administrator edited.
@@ -28,6 +29,10 @@ install_build()
 file(STRINGS ${WORK}/usr/share/applications/kalvora.desktop exec REGEX "^Exec=")
 if(NOT exec STREQUAL "Exec=/opt/kalvora/kalvora")
     fail("the desktop entry says ${exec}")
+endif()
+file(STRINGS ${WORK}/usr/lib/systemd/user/kalvora.service exec REGEX "^ExecStart=")
+if(NOT exec STREQUAL "ExecStart=/opt/kalvora/kalvora")
+    fail("the user unit says ${exec}")
 endif()
 foreach(link kalvora:/opt/kalvora/kalvora kalvora-callsim:/opt/kalvora/bin/kalvora-callsim)
     string(REPLACE ":" ";" link ${link})

@@ -22,7 +22,12 @@
 #
 # Unless KALVORA_INSTALL_SYSTEM_FILES is OFF, also the files that make it part
 # of the system: a link in /usr/bin for every command, their manual pages, the
-# desktop entry, the icons and the AppStream metadata under /usr/share.
+# desktop entry, the icons and the AppStream metadata under /usr/share, the
+# systemd user unit /usr/lib/systemd/user/kalvora.service that runs the console
+# on a ward PC, and the autostart entry that starts the unit at log-in,
+# /usr/share/kalvora/autostart/kalvora.desktop (shipped off: an administrator
+# copies it to /etc/xdg/autostart/ for every account, or a user to
+# ~/.config/autostart/; docs/INSTALL.md).
 #
 # `cpack -G DEB` in the build folder (scripts/package.sh does it all) makes
 # kalvora_VERSION_ARCH.deb with the same layout, always under /opt/kalvora, plus
@@ -44,7 +49,7 @@ if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
 endif()
 
 option(KALVORA_INSTALL_SYSTEM_FILES
-       "Also install the /usr/bin links, manual pages, desktop entry, icons and AppStream metadata" ON)
+       "Also install the /usr/bin links, manual pages, desktop entry, icons, AppStream metadata, systemd user unit and autostart entry" ON)
 
 # The commands, as paths inside the folder. Each gets a link in /usr/bin and a
 # manual page made from packaging/man/NAME.1.in (NAME: the file's name).
@@ -169,8 +174,9 @@ kalvora_install_code([[
 # --- System integration -------------------------------------------------------
 
 if(KALVORA_INSTALL_SYSTEM_FILES)
-    # The desktop entry starts the console in this install's folder; the links
-    # put the folder's commands on the PATH. Both are made at install time, from
+    # The desktop entry and the user unit start the console in this install's
+    # folder; the links put the folder's commands on the PATH. All are made at
+    # install time, from
     # the prefix the install really uses, and installed with file(INSTALL) so
     # that DESTDIR, the install manifest and packaging see them as files. Each
     # install removes them first: file(INSTALL) takes a file of the same size
@@ -186,6 +192,14 @@ if(KALVORA_INSTALL_SYSTEM_FILES)
         file(INSTALL DESTINATION "/usr/share/applications" TYPE FILE
              PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
              FILES "@KALVORA_STAGE@/kalvora.desktop")
+        file(READ "@KALVORA_PACKAGING@/kalvora.service" _unit)
+        string(REPLACE "ExecStart=/opt/kalvora/kalvora" "ExecStart=${CMAKE_INSTALL_PREFIX}/kalvora"
+               _unit "${_unit}")
+        file(WRITE "@KALVORA_STAGE@/kalvora.service" "${_unit}")
+        file(REMOVE "$ENV{DESTDIR}/usr/lib/systemd/user/kalvora.service")
+        file(INSTALL DESTINATION "/usr/lib/systemd/user" TYPE FILE
+             PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
+             FILES "@KALVORA_STAGE@/kalvora.service")
     ]])
     foreach(command IN LISTS KALVORA_COMMANDS)
         get_filename_component(name ${command} NAME)
@@ -199,9 +213,10 @@ if(KALVORA_INSTALL_SYSTEM_FILES)
     endforeach()
     kalvora_install_code("${code}" system)
 
-    # Further files of the desktop session (a systemd user unit, an autostart
-    # entry) belong here too, in component system: made at install time like
-    # the desktop entry where they name the folder.
+    # The autostart entry names no folder: it starts the unit.
+    install(FILES ${KALVORA_PACKAGING}/autostart/kalvora.desktop
+            DESTINATION /usr/share/kalvora/autostart PERMISSIONS ${KALVORA_FILE_MODE}
+            COMPONENT system)
     install(FILES ${KALVORA_PACKAGING}/kalvora.svg
             DESTINATION /usr/share/icons/hicolor/scalable/apps COMPONENT system)
     foreach(size 48 64 128 256)

@@ -10,8 +10,12 @@
 #     /opt/kalvora/kalvora.ini a link to it;
 #   - every command has its link in /usr/bin and its manual page;
 #   - the changelog's newest entry is the package's version;
+#   - the systemd user unit starts the packaged console as a notify service
+#     with a watchdog, and systemd-analyze finds nothing in it; the autostart
+#     entry is valid and starts the unit;
 #   - lintian finds nothing but the overridden dir-or-file-in-opt.
-# Installs nothing (scripts/package.sh installs dpkg-dev, binutils, lintian).
+# Installs nothing (scripts/package.sh installs dpkg-dev, binutils, lintian,
+# desktop-file-utils; systemd-analyze comes with systemd).
 # Exit status: 0 all good, 1 a check failed, 2 bad arguments or a tool missing.
 set -uo pipefail
 if [[ $# -lt 1 || ! -f $1 ]]; then
@@ -20,7 +24,7 @@ if [[ $# -lt 1 || ! -f $1 ]]; then
 fi
 deb=$1
 build=${2:-}
-for tool in dpkg-deb readelf lintian; do
+for tool in dpkg-deb readelf lintian desktop-file-validate systemd-analyze; do
     if ! command -v "$tool" >/dev/null; then
         echo "check-package: $tool is missing" >&2
         exit 2
@@ -101,6 +105,33 @@ echo "== changelog"
 top=$(zcat "$tmp/root/usr/share/doc/kalvora/changelog.gz" 2>/dev/null | head -n1)
 [[ $top == "kalvora ($version) "* ]] || fail "the changelog's newest entry is '$top', the package is $version"
 echo "$top"
+
+echo "== the user unit and the autostart entry"
+unit=$tmp/root/usr/lib/systemd/user/kalvora.service
+autostart=$tmp/root/usr/share/kalvora/autostart/kalvora.desktop
+if [[ ! -f $unit ]]; then
+    fail "no /usr/lib/systemd/user/kalvora.service"
+else
+    for line in Type=notify NotifyAccess=main ExecStart=/opt/kalvora/kalvora Restart=on-failure \
+        PartOf=graphical-session.target; do
+        grep -qx "$line" "$unit" || fail "kalvora.service lacks $line"
+    done
+    grep -qE '^WatchdogSec=[1-9][0-9]*$' "$unit" || fail "kalvora.service has no WatchdogSec"
+    # systemd's own reading of it, with the package's console as ExecStart.
+    mkdir -m 0700 "$tmp/runtime"
+    sed "s|^ExecStart=/|ExecStart=$tmp/root/|" "$unit" >"$tmp/kalvora.service"
+    out=$(XDG_RUNTIME_DIR=$tmp/runtime systemd-analyze --user --man=no verify "$tmp/kalvora.service" 2>&1)
+    [[ -z $out ]] || fail "systemd-analyze verify kalvora.service:"$'\n'"$out"
+    echo "kalvora.service: $(grep -E '^(Type|ExecStart|WatchdogSec|Restart)=' "$unit" | tr '\n' ' ')"
+fi
+if [[ ! -f $autostart ]]; then
+    fail "no /usr/share/kalvora/autostart/kalvora.desktop"
+else
+    out=$(desktop-file-validate "$autostart" 2>&1) || fail "desktop-file-validate: $out"
+    grep -q '^Exec=.*systemctl --user start kalvora\.service' "$autostart" ||
+        fail "the autostart entry does not start kalvora.service"
+    echo "autostart: $(grep '^Exec=' "$autostart")"
+fi
 
 echo "== lintian"
 # Tags and overridden tags; N: lines are explanations (the override's reason).

@@ -31,7 +31,7 @@ cmake -S "$root" -B "$build" \
     -DKALVORA_BUILD_TESTS=OFF -DKALVORA_BUILD_BENCHMARKS=OFF -DKALVORA_SANITIZE=OFF \
     -DKALVORA_INSTALL_SYSTEM_FILES=ON \
     -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
-cmake --build "$build" -j"$(nproc)" --target kalvora kalvora-callsim package-files
+cmake --build "$build" -j"$(nproc)" --target kalvora kalvora-callsim kalvora-report package-files
 
 rm -f "$build"/kalvora_*.deb
 (cd "$build" && cpack -G DEB)

@@ -212,10 +212,22 @@ void TkrdoMF::FormCreate()
         if (!QFileInfo::exists(m_files.settingsFile)) {
             InitComm();
             InitDef();
+            qCInfo(lcSettings).noquote()
+                << "First start: default settings written to" << m_files.settingsFile;
         }
         InitForm();
+        qCInfo(lcSettings).noquote()
+            << QStringLiteral("Settings %1: FromServerPort=%2 ToServerPort=%3 redSec=%4 maxSec=%5")
+                   .arg(m_files.settingsFile)
+                   .arg(FromServerPort)
+                   .arg(ToServerPort)
+                   .arg(redSec)
+                   .arg(maxSec);
+        qCInfo(lcApp).noquote() << "Data folder:" << m_files.dataDir;
         LoadData();
         LoadTableFile();
+        qCInfo(lcBeds).noquote() << sl.size() << "beds loaded from"
+                                 << BedFile { m_files.dataDir }.path();
         noticeCutBedFile();
         curTable = nullptr;
         curMode = 0;
@@ -223,6 +235,7 @@ void TkrdoMF::FormCreate()
         TimerPlus->start();
         if (auto error = IdUDPServer1->activate(FromServerPort))
             throw KalvoraError(*error);
+        qCInfo(lcLink) << "Listening for the call server on UDP port" << FromServerPort;
         isinit = true;
     });
 }

@@ -206,6 +206,7 @@ private:
     QTimer *m_linkTimer = nullptr; // single shot, armed for the supervision's next step
     LinkBanner *m_banner = nullptr;
     TextLabel *m_overflow = nullptr; // "+N вызовов не показано"
+    std::optional<bool> m_serverFound; // what the log last said of the call server
 };
 
 } // namespace kalvora

@@ -11,6 +11,7 @@
 #include <QUdpSocket>
 
 #include <exception>
+#include <utility>
 
 namespace kalvora {
 
@@ -25,6 +26,7 @@ void TkrdoMF::IdUDPServer1UDPRead(const QByteArray &data)
             applyLink(m_link.reply(uptimeMs())); // a lost link is restored at once
             return;
         }
+        qCDebug(lcLink).noquote() << "Event:" << text;
         AddSinc(text);
     } catch (...) {
     }
@@ -139,11 +141,21 @@ void TkrdoMF::TimerServerSearchTimer()
 void TkrdoMF::TurnOn()
 {
     setWindowTitle(QStringLiteral("Kalvora: Сервер найден."));
+    if (std::exchange(m_serverFound, true) != true)
+        qCInfo(lcLink).noquote()
+            << QStringLiteral("Call server found: the ping to port %1 is answered on port %2")
+                   .arg(ToServerPort)
+                   .arg(FromServerPort);
 }
 
 void TkrdoMF::TurnOff()
 {
     setWindowTitle(QStringLiteral("Kalvora: Не найден сервер."));
+    if (std::exchange(m_serverFound, false) != false)
+        qCWarning(lcLink).noquote() << QStringLiteral("No answer from the call server: the ping to "
+                                                      "port %1 had no reply on port %2 for 3 s")
+                                           .arg(ToServerPort)
+                                           .arg(FromServerPort);
 }
 
 } // namespace kalvora

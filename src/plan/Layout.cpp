@@ -2,6 +2,7 @@
 
 #include "BedFile.h"
 #include "app/TkrdoMF.h"
+#include "settings/Logging.h"
 #include "ui/Coordinates.h"
 #include "ui/Errors.h"
 #include "ui/PictureControl.h"
@@ -116,6 +117,8 @@ void TkrdoMF::SaveTablesFile()
         throw KalvoraError(*saved.error);
     }
     m_keepBackup = false;
+    qCInfo(lcBeds).noquote() << lines.size() << "beds saved to"
+                             << BedFile { m_files.dataDir }.path();
 }
 
 } // namespace kalvora

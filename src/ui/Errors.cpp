@@ -1,6 +1,7 @@
 #include "Errors.h"
 
 #include "settings/Expected.h"
+#include "settings/Logging.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -74,8 +75,9 @@ QString readableErrorText(const QString &text)
 
 void showError(const QString &text)
 {
-    messageBox(errorCaption(QCoreApplication::applicationFilePath()),
-               withFullStop(readableErrorText(text)), BoxIcon::Error);
+    const QString shown = withFullStop(readableErrorText(text));
+    qCWarning(lcApp).noquote() << "Error box:" << shown;
+    messageBox(errorCaption(QCoreApplication::applicationFilePath()), shown, BoxIcon::Error);
 }
 
 bool guarded(const std::function<void()> &handler)

@@ -2,7 +2,9 @@
 // demo data.
 
 #include "ConsoleFixture.h"
+#include "LogCapture.h"
 #include "NetworkGuard.h"
+#include "NotifySocket.h"
 #include "app/ConsoleApplication.h"
 #include "app/TkrdoMF.h"
 #include "link/UdpListener.h"
@@ -33,6 +35,8 @@
 
 using namespace kalvora;
 using kalvora::test::ConsoleFixture;
+using kalvora::test::LogCapture;
+using kalvora::test::NotifySocket;
 
 namespace {
 
@@ -149,8 +153,21 @@ private slots:
     {
         ConsoleFixture f;
         f.writeSettings();
+        const LogCapture log;
         TkrdoMF &w = f.start();
         QVERIFY(w.isinit);
+        QCOMPARE(LogCapture::lines(),
+                 QStringList({ QStringLiteral("kalvora.settings: Settings %1: FromServerPort=%2 "
+                                              "ToServerPort=%3 redSec=20 maxSec=60")
+                                   .arg(f.settingsFile())
+                                   .arg(w.FromServerPort)
+                                   .arg(w.ToServerPort),
+                               QStringLiteral("kalvora.app: Data folder: ") + f.dataDir(),
+                               QStringLiteral("kalvora.beds: 24 beds loaded from ")
+                                   + f.dataFile(QStringLiteral("tables.txt")),
+                               QStringLiteral("kalvora.link: Listening for the call server on "
+                                              "UDP port %1")
+                                   .arg(w.FromServerPort) }));
 
         QCOMPARE(w.iBackground->geometry(), QRect(0, 0, 1080, 760));
         // The demo panel picture is a narrow tile: the panel is widened to minl.
@@ -261,28 +278,38 @@ private slots:
     {
         QTest::addColumn<QString>("broken");
         QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("lastStep"); // the log's last line before the error
         QTest::addRow("no bed file") << "no-tables"
-                                     << "Cannot open file";
+                                     << "Cannot open file"
+                                     << "kalvora.app: Data folder:";
         QTest::addRow("bed line with a bad number") << "bad-line"
-                                                    << "'4x' is not a valid integer value";
+                                                    << "'4x' is not a valid integer value"
+                                                    << "kalvora.app: Data folder:";
         QTest::addRow("bill picture that is no picture") << "bad-bill"
-                                                         << "Could not load image. Invalid format";
+                                                         << "Could not load image. Invalid format"
+                                                         << "kalvora.app: Data folder:";
         QTest::addRow("no idle picture for a kind") << "no-bed0"
-                                                    << "Could not load image. Invalid format";
+                                                    << "Could not load image. Invalid format"
+                                                    << "kalvora.app: Data folder:";
         QTest::addRow("listening port taken") << "port"
-                                              << "UDP port";
+                                              << "UDP port"
+                                              << "kalvora.beds: 24 beds loaded from";
         QTest::addRow("settings file cannot be written") << "settings"
-                                                         << "Unable to write to";
+                                                         << "Unable to write to"
+                                                         << "";
         // Port 0 would let the system choose a random port, on which no server sends.
         QTest::addRow("listening port 0") << "0"
-                                          << "FromServerPort";
+                                          << "FromServerPort"
+                                          << "";
         QTest::addRow("listening port 65536, whose low 16 bits are 0") << "65536"
-                                                                       << "FromServerPort";
+                                                                       << "FromServerPort"
+                                                                       << "";
     }
     void failedStartUp_showsErrorAndLeavesFilesAlone()
     {
         QFETCH(QString, broken);
         QFETCH(QString, message);
+        QFETCH(QString, lastStep);
         ConsoleFixture f;
         const quint16 port = ConsoleFixture::freePort();
         const bool portZero = broken == u"0" || broken == u"65536";
@@ -305,6 +332,7 @@ private slots:
             QVERIFY(holder.bind(QHostAddress::AnyIPv4, port, QAbstractSocket::DontShareAddress));
         const QByteArray tablesBefore = f.readFile(tables);
 
+        const LogCapture log;
         std::unique_ptr<TkrdoMF> console;
         if (broken == u"settings") {
             console = std::make_unique<TkrdoMF>(TkrdoMF::Files {
@@ -318,6 +346,11 @@ private slots:
         QVERIFY(!w.isinit);
         QCOMPARE(m_boxes.size(), 1);
         QVERIFY2(m_boxes.first().contains(message), qPrintable(m_boxes.first()));
+        // The log says how far start-up came, and then the error, as shown.
+        const QStringList lines = LogCapture::lines();
+        QCOMPARE(lines.last(), QStringLiteral("kalvora.app: Error box: ") + m_boxes.first());
+        QCOMPARE(lines.size() >= 2 ? lines[lines.size() - 2].left(lastStep.size()) : QString(),
+                 lastStep);
         // The tick starts just before the listener, so only a port that cannot
         // be bound leaves it running.
         QCOMPARE(w.TimerPlus->isActive(), broken == u"port");
@@ -483,16 +516,21 @@ private slots:
     {
         QTest::addColumn<int>("signal");
         QTest::addColumn<QString>("situation");
-        QTest::addRow("SIGTERM") << int(SIGTERM) << "saves";
-        QTest::addRow("SIGHUP") << int(SIGHUP) << "saves";
-        QTest::addRow("SIGINT") << int(SIGINT) << "saves";
-        QTest::addRow("SIGTERM, the save fails") << int(SIGTERM) << "save fails";
-        QTest::addRow("SIGTERM, start-up failed") << int(SIGTERM) << "no start";
+        QTest::addColumn<bool>("supervised"); // started by the user unit
+        QTest::addRow("SIGTERM") << int(SIGTERM) << "saves" << false;
+        QTest::addRow("SIGHUP") << int(SIGHUP) << "saves" << false;
+        QTest::addRow("SIGINT") << int(SIGINT) << "saves" << false;
+        QTest::addRow("SIGTERM, the save fails") << int(SIGTERM) << "save fails" << false;
+        QTest::addRow("SIGTERM, start-up failed") << int(SIGTERM) << "no start" << false;
+        QTest::addRow("the unit stopped") << int(SIGTERM) << "saves" << true;
+        // The box of the failed step stays open, as on a ward PC.
+        QTest::addRow("the unit stopped, start-up failed") << int(SIGTERM) << "box" << true;
     }
     void endSignal_savesBedsAndEnds()
     {
         QFETCH(int, signal);
         QFETCH(QString, situation);
+        QFETCH(bool, supervised);
         ConsoleFixture f;
         PingCounter pings;
         QVERIFY(pings.socket.bind(QHostAddress::AnyIPv4, 0));
@@ -502,15 +540,41 @@ private slots:
                             QString::number(pings.socket.localPort()) } });
         const QString tables = f.dataFile(QStringLiteral("tables.txt"));
         const QString backup = f.dataFile(QStringLiteral("tables.bac"));
-        if (situation == u"no start")
+        const bool started = situation == u"saves" || situation == u"save fails";
+        if (!started)
             f.writeBeds({ QStringLiteral("101;1;2;4x;a;b") });
         if (situation == u"save fails")
             QVERIFY(QDir().mkpath(backup));
         const QByteArray before = f.readFile(tables);
 
+        // The service manager's socket, and a watchdog fed every 200 ms.
+        NotifySocket manager;
+        QMap<QString, QString> unit;
+        if (supervised)
+            unit = { { QStringLiteral("NOTIFY_SOCKET"), manager.path() },
+                     { QStringLiteral("WATCHDOG_USEC"), QStringLiteral("400000") } };
+        if (situation == u"box")
+            unit.insert(QStringLiteral("KALVORA_NONINTERACTIVE"), QStringLiteral("0"));
+        QStringList told;
+        const auto toldStates = [&] {
+            told += manager.take();
+            QStringList states = told;
+            states.removeDuplicates();
+            return states;
+        };
         QProcess console;
-        launchConsole(console, f);
+        launchConsole(console, f, unit);
         QTRY_VERIFY_WITH_TIMEOUT(pings.count() > 0, 10000); // its event loop runs
+        if (supervised) {
+            const QString status = started
+                ? QStringLiteral("Listening on UDP port %1, 24 beds").arg(port)
+                : QStringLiteral("Start-up failed: no calls are received (the error is in the "
+                                 "journal)");
+            QTRY_COMPARE_WITH_TIMEOUT(toldStates(),
+                                      QStringList({ QStringLiteral("READY=1\nSTATUS=") + status,
+                                                    QStringLiteral("WATCHDOG=1") }),
+                                      5000);
+        }
         // A change that only a save keeps; two pings later it has been handled.
         QUdpSocket server;
         server.writeDatagram("#101;0;;Renamed", QHostAddress::LocalHost, port);
@@ -519,10 +583,35 @@ private slots:
 
         QCOMPARE(::kill(pid_t(console.processId()), signal), 0);
         QVERIFY(console.waitForFinished(10000));
-        QCOMPARE(console.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(console.exitCode(), 0);
         const QString errors = QString::fromLocal8Bit(console.readAllStandardError());
+        if (situation == u"box") {
+            // The console takes the signals over once start-up is over: until
+            // then a signal ends it at once, with nothing to save.
+            QCOMPARE(console.exitStatus(), QProcess::CrashExit);
+            QCOMPARE(told.last(), QStringLiteral("WATCHDOG=1"));
+        } else {
+            QCOMPARE(console.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(console.exitCode(), 0);
+            if (supervised)
+                QCOMPARE(toldStates().last(), QStringLiteral("STOPPING=1"));
+        }
+        // Start-up and saving are logged, the event datagram is not.
+        QVERIFY2(!errors.contains(QStringLiteral("Renamed")), qPrintable(errors));
+        QCOMPARE(errors.contains(QStringLiteral("kalvora.service: Supervised: the watchdog waits "
+                                                "400 ms, fed every 200 ms\n")),
+                 supervised);
+        if (!started)
+            QVERIFY2(
+                errors.contains(QStringLiteral("kalvora.app: warning: Error box: '4x' is not"))
+                    && errors.contains(QStringLiteral("kalvora.app: warning: Start-up failed")),
+                qPrintable(errors));
+        else
+            QVERIFY2(errors.contains(QStringLiteral("kalvora.beds: 24 beds loaded from")),
+                     qPrintable(errors));
         if (situation == u"saves") {
+            QVERIFY2(errors.contains(QStringLiteral("kalvora.beds: 24 beds saved to ")
+                                     + QDir(f.dataDir()).canonicalPath()),
+                     qPrintable(errors));
             QVERIFY(f.readFile(tables).startsWith("101;"));
             QVERIFY(f.readFile(tables).contains(";Renamed;"));
             QCOMPARE(f.readFile(backup), before);

@@ -2,6 +2,7 @@
 // the call list, the presence ping and the server search.
 
 #include "ConsoleFixture.h"
+#include "LogCapture.h"
 #include "NetworkGuard.h"
 #include "app/TkrdoMF.h"
 #include "link/UdpListener.h"
@@ -21,6 +22,7 @@
 
 using namespace kalvora;
 using kalvora::test::ConsoleFixture;
+using kalvora::test::LogCapture;
 
 namespace {
 
@@ -381,6 +383,7 @@ private slots:
     void serverSearch_setsTitleButNotInMoveMode()
     {
         startConsole();
+        const LogCapture log;
         w->onServer = true;
         w->TimerServerSearchTimer();
         QCOMPARE(w->windowTitle(), str("Kalvora: Сервер найден."));
@@ -397,6 +400,17 @@ private slots:
         QCOMPARE(w->windowTitle(), str("Kalvora."));
         w->TimerServerSearchTimer();
         QCOMPARE(w->windowTitle(), str("Kalvora: Сервер найден."));
+        w->onServer = true;
+        w->TimerServerSearchTimer();
+        // The log tells each change once.
+        const auto line = [this](const char *text) {
+            return QString::fromLatin1(text).arg(w->ToServerPort).arg(w->FromServerPort);
+        };
+        const QString found =
+            line("kalvora.link: Call server found: the ping to port %1 is answered on port %2");
+        const QString lost = line("kalvora.link: No answer from the call server: the ping to "
+                                  "port %1 had no reply on port %2 for 3 s");
+        QCOMPARE(LogCapture::lines(), QStringList({ found, lost, found }));
     }
 
     void linkLoss_bannerUntilTheFirstReply_callsWorkThroughout()
