@@ -1,7 +1,9 @@
 // The road of a call: datagrams over loopback, event dispatch, call timing,
-// the call list, the presence ping and the server search.
+// the call list, the presence ping and the server search, and what the call
+// journal records of it.
 
 #include "ConsoleFixture.h"
+#include "JournalTestSupport.h"
 #include "NetworkGuard.h"
 #include "app/TkrdoMF.h"
 #include "link/UdpListener.h"
@@ -13,6 +15,7 @@
 #include "ui/TextLabel.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QNetworkDatagram>
 #include <QRandomGenerator>
 #include <QTest>
@@ -20,6 +23,7 @@
 #include <QUdpSocket>
 
 using namespace kalvora;
+using namespace Qt::StringLiterals;
 using kalvora::test::ConsoleFixture;
 
 namespace {
@@ -30,6 +34,12 @@ QString str(const char *utf8)
 }
 
 using SettingValues = QMap<QString, QString>; // [section/key] => value
+
+bool unexpectedBox(const BoxRecord &box)
+{
+    qWarning("unexpected box: %s", qPrintable(box.text));
+    return true;
+}
 
 } // namespace
 
@@ -76,10 +86,7 @@ private slots:
     {
         KALVORA_REQUIRE_PRIVATE_NETWORK();
         QVERIFY(m_server.bind(QHostAddress::LocalHost, 0));
-        setBoxObserver([](const BoxRecord &box) {
-            qWarning("unexpected box: %s", qPrintable(box.text));
-            return true;
-        });
+        setBoxObserver(unexpectedBox);
     }
     void cleanup()
     {
@@ -235,6 +242,111 @@ private slots:
         QCOMPARE(w->sounds().requests(), sounds + 1);
         QCOMPARE(b->curT, 1);
         QCOMPARE(w->sinc.at(1)->responsible(), QStringLiteral("B"));
+    }
+
+    // Every way a call ends, through the handlers that end it, leaves its
+    // reason in the journal; a call after the end is a new call of its own.
+    void journal_recordsHowEachCallEnds_data()
+    {
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<QString>("reason"); // calls.end_reason
+        QTest::addRow("server cancel") << "cancel"
+                                       << "server_cancel";
+        QTest::addRow("click") << "click"
+                               << "click";
+        QTest::addRow("acknowledge, then click") << "acknowledge"
+                                                 << "click";
+        QTest::addRow("timeout") << "timeout"
+                                 << "timeout";
+        QTest::addRow("bed deleted") << "delete"
+                                     << "bed_deleted";
+        QTest::addRow("console closed") << "close"
+                                        << "console_closed";
+    }
+    void journal_recordsHowEachCallEnds()
+    {
+        QFETCH(QString, end);
+        QFETCH(QString, reason);
+        startConsole({ { QStringLiteral("Journal/File"), QStringLiteral("journal.sqlite") },
+                       { QStringLiteral("Logic/redSec"), QStringLiteral("2") },
+                       { QStringLiteral("Logic/maxSec"), QStringLiteral("4") },
+                       { QStringLiteral("Safety/ClickAction"),
+                         end == u"acknowledge" ? QStringLiteral("acknowledge")
+                                               : QStringLiteral("cancel") } });
+        QVERIFY(w->journal());
+        Ttable *b = bed("101");
+        w->AddSinc(QStringLiteral("#101;8;Nurse A;Bed 1"));
+        w->AddSinc(QStringLiteral("#101;4;Nurse B;Bed 1b")); // a repeat, with the bill
+        w->AddSinc(QStringLiteral("#102;8;Nurse C;Bed 2")); // ends with the console
+        tick(2);
+        QVERIFY(b->isRed);
+        w->curTable = b;
+        if (end == u"cancel") {
+            w->AddSinc(QStringLiteral("#101;2;;Bed 1"));
+        } else if (end == u"click") {
+            w->FormMouseDown(Qt::LeftButton);
+        } else if (end == u"acknowledge") {
+            w->FormMouseDown(Qt::LeftButton);
+            QVERIFY(b->isOn);
+            w->FormMouseDown(Qt::LeftButton);
+        } else if (end == u"timeout") {
+            w->AddSinc(QStringLiteral("#102;2;;Bed 2")); // only 101 times out
+            tick(3);
+        } else if (end == u"delete") {
+            setBoxObserver([](const BoxRecord &) { return true; }); // OK to the question
+            w->N2Click();
+            setBoxObserver(unexpectedBox);
+            QVERIFY(!bed("101"));
+        }
+        if (end != u"delete")
+            QCOMPARE(b->isOn, end == u"close");
+        // The stale line of 101 may still be listed: the new call replaces it.
+        if (end != u"close" && end != u"delete")
+            w->AddSinc(QStringLiteral("#101;8;Nurse D;Bed 1"));
+        QVERIFY(w->journalNote()->isHidden()); // all is well
+        QVERIFY(w->close());
+        QVERIFY(!w->journal());
+
+        const QString file = m_fixture->dataFile(QStringLiteral("journal.sqlite"));
+        const auto calls = test::query(
+            file,
+            QStringLiteral("SELECT bed_code, bed_name, responsible, call_type, started_utc, "
+                           "overdue_utc, acknowledged_utc, ended_utc, end_reason, repeats, "
+                           "bill_by_repeat FROM calls ORDER BY seq"));
+        const bool again = end != u"close" && end != u"delete";
+        QCOMPARE(calls.size(), again ? 3 : 2);
+        const QVariantMap &first = calls[0];
+        QCOMPARE(first[u"bed_code"_s].toString(), u"101"_s);
+        QCOMPARE(first[u"bed_name"_s].toString(), u"Bed 1"_s);
+        QCOMPARE(first[u"responsible"_s].toString(), u"Nurse A"_s);
+        QCOMPARE(first[u"call_type"_s].toString(), u"call"_s);
+        QCOMPARE(first[u"repeats"_s].toInt(), 1);
+        QCOMPARE(first[u"bill_by_repeat"_s].toInt(), 1);
+        QVERIFY(!first[u"overdue_utc"_s].isNull());
+        QCOMPARE(first[u"acknowledged_utc"_s].isNull(), end != u"acknowledge");
+        QCOMPARE(first[u"end_reason"_s].toString(), reason);
+        QVERIFY(first[u"ended_utc"_s].toLongLong() >= first[u"started_utc"_s].toLongLong());
+        QCOMPARE(calls[1][u"bed_code"_s].toString(), u"102"_s);
+        QCOMPARE(calls[1][u"end_reason"_s].toString(),
+                 end == u"timeout" ? u"server_cancel"_s : u"console_closed"_s);
+        if (again) {
+            QCOMPARE(calls[2][u"responsible"_s].toString(), u"Nurse D"_s);
+            QVERIFY(calls[2][u"overdue_utc"_s].isNull());
+            QVERIFY(calls[2][u"acknowledged_utc"_s].isNull());
+            QCOMPARE(calls[2][u"end_reason"_s].toString(), u"console_closed"_s);
+        }
+        QStringList events;
+        for (const QVariantMap &row :
+             test::query(file, QStringLiteral("SELECT kind FROM events ORDER BY seq")))
+            events.append(row[u"kind"_s].toString());
+        QCOMPARE(events,
+                 (QStringList { u"console_started"_s, u"beds_saved"_s, u"console_closed"_s }));
+        QCOMPARE(
+            test::query(file, QStringLiteral("SELECT red_sec, max_sec, beds, end_kind FROM runs")),
+            QList<QVariantMap>({ { { u"red_sec"_s, 2 },
+                                   { u"max_sec"_s, 4 },
+                                   { u"beds"_s, 24 },
+                                   { u"end_kind"_s, u"closed"_s } } }));
     }
 
     void announcementsFasterThanTheTick_neverHoldItUp()
