@@ -801,9 +801,9 @@ private slots:
                                 { QStringLiteral("-root"), QStringLiteral("_NET_WORKAREA") }));
             return n.size() >= 4 ? QRect(n[0], n[1], n[2], n[3]) : QRect();
         };
-        QTRY_COMPARE_WITH_TIMEOUT((wm.state() == QProcess::NotRunning && startWm()) ? QRect()
-                                                                                    : workArea(),
-                                  QRect(40, 30, 1560, 860), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            (wm.state() == QProcess::NotRunning && startWm()) ? QRect() : workArea(),
+            QRect(40, 30, 1560, 860), 20000);
 
         QProcess console;
         launchConsole(console, f,
