@@ -108,12 +108,12 @@ void TkrdoMF::showJournalStatus(const QString &status)
 
 qint32 TkrdoMF::journalNoteHeight() const
 {
-    return m_journalNote->isHidden() ? 0 : m_journalNote->height();
+    return m_journalNote && !m_journalNote->isHidden() ? m_journalNote->height() : 0;
 }
 
 void TkrdoMF::placeJournalNote()
 {
-    if (m_journalNote->isHidden())
+    if (!m_journalNote || m_journalNote->isHidden())
         return;
     // As wide as the call-list panel, at the bottom of the window: the list's
     // rows end above it.
