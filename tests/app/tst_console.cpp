@@ -337,7 +337,8 @@ private slots:
     void failedSave_keepsWindowOpenAndRetries()
     {
         ConsoleFixture f;
-        f.writeSettings();
+        f.writeSettings({ { QStringLiteral("Journal/File"), QStringLiteral("journal.sqlite") } });
+        const QString journal = f.dataFile(QStringLiteral("journal.sqlite"));
         TkrdoMF &w = f.start();
         QVERIFY(w.isinit);
         const QByteArray before = f.readFile(f.dataFile(QStringLiteral("tables.txt")));
@@ -354,11 +355,23 @@ private slots:
         QVERIFY(w.IdUDPServer1->isActive());
         QVERIFY(w.TimerPlus->isActive());
         QCOMPARE(f.readFile(f.dataFile(QStringLiteral("tables.txt"))), before);
+        // Nothing has ended: the call goes on in the journal too.
+        QVERIFY(w.journal() && w.journal()->waitUntilWritten(std::chrono::seconds(10)));
+        QCOMPARE(test::count(journal,
+                             QStringLiteral("SELECT count(*) FROM calls WHERE ended_utc "
+                                            "IS NULL")),
+                 1);
 
         QVERIFY(QDir(f.dataFile(QStringLiteral("tables.bac"))).removeRecursively());
         QVERIFY(w.close());
         QCOMPARE(f.readFile(f.dataFile(QStringLiteral("tables.bac"))), before);
         QVERIFY(f.readFile(f.dataFile(QStringLiteral("tables.txt"))).contains(";Bed;"));
+        QCOMPARE(test::query(journal,
+                             QStringLiteral("SELECT group_concat(kind) AS kinds FROM (SELECT "
+                                            "kind FROM events ORDER BY seq)")),
+                 QList<QVariantMap>({ { { u"kinds"_s,
+                                          u"console_started,beds_save_failed,"
+                                          "beds_saved,console_closed"_s } } }));
     }
 
     // A journal that cannot be opened never stops the console: calls are
