@@ -1,5 +1,6 @@
 #include "TkrdoMF.h"
 
+#include "journal/Journal.h"
 #include "link/UdpListener.h"
 #include "plan/BedFile.h"
 #include "plan/BedLine.h"
@@ -18,6 +19,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScreen>
@@ -43,6 +45,9 @@ TkrdoMF::TkrdoMF(Files files, QWidget *parent)
 
 TkrdoMF::~TkrdoMF()
 {
+    // A journal still open here was not closed: its run ends as a killed
+    // console's would, and its open calls are offered at the next start.
+    m_journal.reset();
     // Entries refer to beds, so they go first.
     curTable = nullptr;
     sinc.takeAll();
@@ -147,6 +152,21 @@ void TkrdoMF::buildComponents()
     m_overflow->hide();
     m_overflow->setLabelFont(l1->font());
 
+    // The journal's status line, below the call list (CallJournal.cpp): black
+    // on amber, in the bed labels' font; pointer input goes through it.
+    m_journalNote = new QLabel(this);
+    m_journalNote->setObjectName(QStringLiteral("journalNote"));
+    m_journalNote->hide();
+    m_journalNote->setFont(consoleFont(13, true));
+    m_journalNote->setWordWrap(true);
+    m_journalNote->setMargin(6);
+    m_journalNote->setAutoFillBackground(true);
+    m_journalNote->setAttribute(Qt::WA_TransparentForMouseEvents);
+    QPalette noteColours = m_journalNote->palette();
+    noteColours.setColor(QPalette::Window, QColor(255, 204, 0));
+    noteColours.setColor(QPalette::WindowText, Qt::black);
+    m_journalNote->setPalette(noteColours);
+
     // The link supervision's clock and timer; the banner lies above every
     // other control while it is shown.
     m_uptime.start();
@@ -170,6 +190,8 @@ void TkrdoMF::applyLink(const LinkSupervisor::Step &step)
         if (step.lost) {
             qCWarning(lcLink) << "No presence reply from the call server for"
                               << m_link.silenceMs(now) << "ms: the link is lost";
+            if (m_journal)
+                m_journal->linkState(false);
         } else {
             qCInfo(lcLink) << "The call server answers again: the link is restored";
             m_sounds.stop(faultSound);
@@ -237,6 +259,9 @@ void TkrdoMF::FormCreate()
             throw KalvoraError(*error);
         qCInfo(lcLink) << "Listening for the call server on UDP port" << FromServerPort;
         isinit = true;
+        // Only a console that takes calls keeps a journal: one whose start
+        // failed leaves the calls of an unclean end for the next start.
+        startJournal();
     });
 }
 
@@ -352,6 +377,7 @@ bool TkrdoMF::FormClose()
 {
     if (isinit && !guarded([this] { saveBeds(); }))
         return false;
+    closeJournal();
     releaseCallsAndBeds();
     IdUDPServer1->deactivate();
     TimerPlus->stop();
@@ -381,6 +407,7 @@ Status TkrdoMF::saveAtSessionEnd()
 void TkrdoMF::endSession()
 {
     saveAtSessionEnd();
+    closeJournal(); // a clean end: its calls are not restored
     IdUDPServer1->deactivate();
     TimerPlus->stop();
     m_linkTimer->stop();

@@ -12,14 +12,21 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <exception>
+#include <memory>
 #include <optional>
 
 class QAction;
+class QLabel;
 class QMenu;
 class QTimer;
 class QUdpSocket;
 
 namespace kalvora {
+
+namespace journal {
+class Journal;
+}
 
 class AnimationClock;
 class LinkBanner;
@@ -111,6 +118,12 @@ public:
     const Files &files() const { return m_files; }
     SoundPlayer &sounds() { return m_sounds; }
     AnimationClock *animationClock() const { return m_clock; }
+    // The call journal while the console keeps one: from the end of a
+    // successful start-up, when the settings name a journal file, until the
+    // window closes or the session ends.
+    journal::Journal *journal() const { return m_journal.get(); }
+    // The journal's status line below the call list; hidden while all is well.
+    QLabel *journalNote() const { return m_journalNote; }
 
     // Fields, as the window's handlers use them.
     bool onServer = false;
@@ -190,6 +203,30 @@ private:
     void applyLink(const LinkSupervisor::Step &step);
     void placeBanner();
     void showOverflowRow(qint32 row, qint32 notShown, bool overdue);
+    // The tick's display part: which entries show on which rows.
+    void layOutCallList();
+
+    // A new call on a bed: its line in the call list (in place of the line
+    // of an ended call that the tick has not swept yet), the calling
+    // picture, the bill overlay for a bill call, and its sound.
+    // A picture that cannot be shown does not stop the call: its error is
+    // handed back, to be raised once the call is complete.
+    tincoming *startCall(Ttable *bed, const QString &code, const QString &responsible,
+                         const QString &name, CallKind kind, journal::CallId journalId,
+                         std::exception_ptr *pictureError);
+    // The entry's call ends now, for this reason: recorded once in the journal.
+    void journalCallEnded(tincoming &entry, journal::EndReason reason);
+
+    // The call journal (src/app/CallJournal.cpp).
+    void startJournal();
+    void restoreCalls(const QList<journal::RestorableCall> &calls);
+    void showJournalStatus(const QString &status);
+    // Height the journal's status line takes from the call list: 0 while hidden.
+    qint32 journalNoteHeight() const;
+    void placeJournalNote();
+    // The console ends: every open call ends "console closed", and the last
+    // records reach the file (waiting a few seconds at most).
+    void closeJournal();
 
     Files m_files;
     AnimationClock *m_clock = nullptr;
@@ -207,6 +244,9 @@ private:
     LinkBanner *m_banner = nullptr;
     TextLabel *m_overflow = nullptr; // "+N вызовов не показано"
     std::optional<bool> m_serverFound; // what the log last said of the call server
+    std::unique_ptr<journal::Journal> m_journal;
+    QLabel *m_journalNote = nullptr;
+    bool m_replied = false; // a presence reply since the last search tick, in any mode
 };
 
 } // namespace kalvora

@@ -2,6 +2,7 @@
 
 #include "CallListLayout.h"
 #include "app/TkrdoMF.h"
+#include "journal/Journal.h"
 #include "safety/CallMarks.h"
 #include "safety/OverflowRow.h"
 #include "settings/Logging.h"
@@ -22,10 +23,13 @@ void TkrdoMF::TimerPlusTimer()
     // first such error is reported once the list is consistent again.
     std::exception_ptr firstError;
     TickSounds sounds(m_safety);
+    journal::Journal *const journal = m_journal.get();
     for (const auto &item : sinc) {
-        Ttable *bed = item.object->table;
+        tincoming &entry = *item.object;
+        Ttable *bed = entry.table;
         // The second turns the call overdue when its time reaches redSec,
         // also when that same second ends it.
+        const bool wasOn = bed->isOn;
         const bool turnsOverdue =
             bed->isOn && bed->curT < std::numeric_limits<qint32>::max() && bed->curT + 1 == redSec;
         try {
@@ -34,7 +38,13 @@ void TkrdoMF::TimerPlusTimer()
             if (!firstError)
                 firstError = std::current_exception();
         }
-        sounds.call(*bed, item.object->marks, turnsOverdue);
+        sounds.call(*bed, entry.marks, turnsOverdue);
+        if (journal) {
+            if (turnsOverdue)
+                journal->callOverdue(entry.journalId);
+            if (wasOn && !bed->isOn)
+                journalCallEnded(entry, journal::EndReason::Timeout);
+        }
     }
     if (const auto kind = sounds.reminder()) {
         qCDebug(lcCalls) << "reminder";
@@ -47,7 +57,14 @@ void TkrdoMF::TimerPlusTimer()
 
     // Entries whose call has ended leave the list for good.
     sinc.takeIf([](const tincoming &entry) { return !entry.table->isOn; });
+    layOutCallList();
 
+    if (firstError)
+        std::rethrow_exception(firstError);
+}
+
+void TkrdoMF::layOutCallList()
+{
     const qint32 count = qint32(sinc.size());
     CallListRows rows = layCallList(count, maxn);
     if (m_safety.ShowOverflow) {
@@ -60,9 +77,6 @@ void TkrdoMF::TimerPlusTimer()
         sinc.at(i)->HideLabel();
     for (qint32 j = 0; j < rows.shown; ++j)
         sinc.at(count - 1 - j)->ShowLabel(j);
-
-    if (firstError)
-        std::rethrow_exception(firstError);
 }
 
 void TkrdoMF::showOverflowRow(qint32 row, qint32 notShown, bool overdue)
@@ -79,7 +93,9 @@ void TkrdoMF::showOverflowRow(qint32 row, qint32 notShown, bool overdue)
 
 void TkrdoMF::FormResize()
 {
-    maxn = rowsThatFit(height(), cy, l1->height(), dd);
+    // The journal's status line, while shown, lies below the rows that fit.
+    placeJournalNote();
+    maxn = rowsThatFit(height() - journalNoteHeight(), cy, l1->height(), dd);
     placeBanner();
 }
 

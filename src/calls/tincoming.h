@@ -1,5 +1,6 @@
 #pragma once
 
+#include "journal/JournalTypes.h"
 #include "safety/CallMarks.h"
 
 #include <QFont>
@@ -55,6 +56,10 @@ public:
     CallMarks marks;
     // Acknowledges the call: the first column shows it; the bed keeps calling.
     void acknowledge();
+
+    // The call's number in the journal while the call is open in it; none
+    // without a journal, and once its end has been recorded.
+    journal::CallId journalId = journal::kNoCall;
 
 private:
     void createLabels();

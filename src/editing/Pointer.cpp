@@ -2,6 +2,7 @@
 
 #include "FormTable.h"
 #include "app/TkrdoMF.h"
+#include "journal/Journal.h"
 #include "ui/Errors.h"
 #include "ui/PictureControl.h"
 
@@ -52,10 +53,15 @@ void TkrdoMF::FormMouseDown(Qt::MouseButton Button)
             entry = item.object.get();
     }
     if (leftClickOutcome(m_safety.ClickAction, curTable->isOn, entry ? &entry->marks : nullptr)
-        == ClickOutcome::Acknowledge)
+        == ClickOutcome::Acknowledge) {
         entry->acknowledge(); // the bed keeps calling
-    else
-        curTable->ShutOff();
+        if (m_journal)
+            m_journal->callAcknowledged(entry->journalId);
+        return;
+    }
+    if (m_journal && entry && curTable->isOn)
+        journalCallEnded(*entry, journal::EndReason::Click);
+    curTable->ShutOff();
 }
 
 void TkrdoMF::iBackgroundMouseMove(qint32 X, qint32 Y)
@@ -133,6 +139,8 @@ void TkrdoMF::N2Click()
         return;
     for (qsizetype i = 0; i < sinc.size(); ++i) {
         if (sinc.at(i)->table == bed) {
+            if (m_journal && bed->isOn)
+                journalCallEnded(*sinc.at(i), journal::EndReason::BedDeleted);
             sinc.takeAt(i); // destroyed here, its line with it
             break;
         }

@@ -22,12 +22,14 @@ namespace kalvora::journal {
 // and catches up once it can (see JournalWriter). A Journal made from
 // settings without a file is off: every call does nothing and returns kNoCall.
 //
-// The console's side, handler by handler:
-//   start-up      make the Journal from readJournalSettings(); connect
+// The console's side, handler by handler (src/app/CallJournal.cpp and the
+// handlers it names):
+//   start-up      once start-up has succeeded, make the Journal from
+//                 readJournalSettings() (none without a file); connect
 //                 statusChanged to the call-list panel's note line and, with
 //                 RestoreCalls on, interruptedCallsFound to the restore code
-//                 (planRestore in Restore.h); after the beds are loaded call
-//                 consoleStarted({ redSec, maxSec, number of beds }).
+//                 (planRestore in Restore.h); call
+//                 consoleStarted({ redSec, maxSec in force, number of beds }).
 //   new call      (AddSinc, type 4 or 8, no entry yet) id = callStarted(code,
 //                 name, responsible, type); keep the id with the call entry.
 //   repeat        (AddSinc, entry exists) callRepeated(id, type == 4).
@@ -37,14 +39,16 @@ namespace kalvora::journal {
 //                 with ServerCancel (type 2 for a calling bed), Click, Timeout
 //                 (the tick past maxSec) or BedDeleted (a calling bed deleted).
 //   restore       id = callRestored(call) for each call the console shows again.
-//   link          linkState(onServer) on every server-search tick (it records
-//                 the changes only), or linkEvent() where the console itself
-//                 decides that the link is lost.
+//   link          linkState(a reply came) on every server-search tick (it
+//                 records the changes only); with link supervision,
+//                 linkState(true) on a reply and linkState(false) when the
+//                 supervision finds the link lost.
 //   bed file      bedFileSaved(ok, error) after every save of the bed file.
 //   closing       consoleClosed() once the close goes ahead (after a
-//                 successful save); it ends every open call "console closed".
-//                 Then destroy the Journal: it waits a moment (closeWait) for
-//                 the last records to reach the file.
+//                 successful save), and when the session or a signal ends the
+//                 console; it ends every open call "console closed". Then
+//                 destroy the Journal: it waits a moment (closeWait) for the
+//                 last records to reach the file.
 class Journal final : public QObject {
     Q_OBJECT
 public:

@@ -8,6 +8,10 @@
 #include <QLockFile>
 #include <QSysInfo>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace kalvora::journal {
 
 namespace {
@@ -38,6 +42,34 @@ QString faultText(Fault fault)
         break;
     }
     return QStringLiteral("ошибка записи");
+}
+
+// Whether the journal lies in a folder a group shares: group-writable, as the
+// installed data folder (root:kalvora 2775) is for the staff's accounts.
+bool inSharedFolder(const QString &file)
+{
+    const QFileInfo folder(QFileInfo(file).absolutePath());
+    return folder.isDir() && folder.permissions().testFlag(QFileDevice::WriteGroup);
+}
+
+constexpr QFileDevice::Permissions kShared = QFileDevice::ReadOwner | QFileDevice::WriteOwner
+    | QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther;
+
+// In a shared folder a new journal is made rw-rw-r-- (0664), whatever the
+// process's umask, before SQLite opens it: every member's console can then
+// write it, and SQLite gives the -wal and -shm files it makes beside it the
+// database's mode. An existing file keeps its mode.
+void createShared(const QString &file)
+{
+    if (QFileInfo::exists(file) || !inSharedFolder(file))
+        return;
+    const QByteArray path = QFile::encodeName(file);
+    const int fd =
+        ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0664);
+    if (fd < 0)
+        return; // SQLite's own open says what is wrong
+    ::fchmod(fd, 0664);
+    ::close(fd);
 }
 
 // Faults that no retry mends while the console runs.
@@ -347,6 +379,7 @@ bool JournalWriter::ensureOpen()
     if (!m_lock && !takeLock())
         return false;
     for (int tries = 0;; ++tries) {
+        createShared(m_options.file);
         m_connection = std::make_unique<Connection>(m_options.file, Connection::Mode::ReadWrite,
                                                     m_options.busyTimeoutMs);
         SqlStatus failure = m_connection->open();
@@ -383,6 +416,10 @@ bool JournalWriter::takeLock()
     auto lock = std::make_unique<QLockFile>(m_options.file + QLatin1String(".lock"));
     lock->setStaleLockTime(0); // held for the whole run; a dead holder is still found out
     if (lock->tryLock(0)) {
+        // In a shared folder the lock file is the group's too, as are the
+        // journal's other files.
+        if (inSharedFolder(m_options.file))
+            QFile::setPermissions(lock->fileName(), kShared);
         m_lock = std::move(lock);
         return true;
     }

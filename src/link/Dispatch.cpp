@@ -4,6 +4,7 @@
 #include "EventMessage.h"
 #include "UdpListener.h"
 #include "app/TkrdoMF.h"
+#include "journal/Journal.h"
 #include "settings/Logging.h"
 
 #include <QScopeGuard>
@@ -23,7 +24,12 @@ void TkrdoMF::IdUDPServer1UDPRead(const QByteArray &data)
         const QString text = decodeDatagram(data);
         if (text == sFromServer) {
             onServer = true;
+            m_replied = true;
             applyLink(m_link.reply(uptimeMs())); // a lost link is restored at once
+            // Supervised, the journal sees the link as the supervision does:
+            // present from this reply on (found, or found again).
+            if (m_journal && m_link.enabled())
+                m_journal->linkState(true);
             return;
         }
         qCDebug(lcLink).noquote() << "Event:" << text;
@@ -38,6 +44,10 @@ void TkrdoMF::AddSinc(const QString &str)
     if (Ttable *bed = sl.find(event.code)) {
         bed->l = event.name;
         if (event.type == kCancel) {
+            if (m_journal && bed->isOn) {
+                if (tincoming *entry = sinc.find(event.code); entry && entry->table == bed)
+                    journalCallEnded(*entry, journal::EndReason::ServerCancel);
+            }
             bed->ShutOff(); // its entry goes at the next tick
             return;
         }
@@ -49,34 +59,22 @@ void TkrdoMF::AddSinc(const QString &str)
             if (event.type == kCallWithBill)
                 entry->table->ShowBill();
             sinc.moveToEnd(sinc.indexOf(entry));
+            if (m_journal)
+                m_journal->callRepeated(entry->journalId, event.type == kCallWithBill);
             return;
         }
-        if (entry) {
-            // The line of a call that has ended (a click, a cancel) and that the
-            // tick has not swept yet. This is a new call: the old line goes now,
-            // or the sweep would take the new call's line with it.
-            sinc.takeAt(sinc.indexOf(entry));
-        }
         // A new call: new marks, so it starts unacknowledged whatever the
-        // bed's previous call was.
-        auto line = std::make_unique<tincoming>(bed, event.responsible, event.name, m_entryContext);
-        line->marks = { event.type == kCallWithBill ? CallKind::WithBill : CallKind::Plain, false };
-        sinc.append(event.code, std::move(line));
-        // The call is on (its state changes before its picture) even when the
-        // kind has no usable calling picture; it must still be heard and show
-        // its bill, and only then is the picture's error raised.
+        // bed's previous call was, and a new row in the journal (the row of
+        // the bed's previous call was ended when that call ended).
+        const journal::CallId id = m_journal
+            ? m_journal->callStarted(event.code, event.name, event.responsible,
+                                     event.type == kCallWithBill ? journal::CallType::Bill
+                                                                 : journal::CallType::Call)
+            : journal::kNoCall;
         std::exception_ptr pictureError;
-        try {
-            bed->ShutOn();
-        } catch (...) {
-            pictureError = std::current_exception();
-        }
-        if (event.type == kCallWithBill) {
-            bed->ShowBill();
-            WavBill();
-        } else {
-            WavCall();
-        }
+        startCall(bed, event.code, event.responsible, event.name,
+                  event.type == kCallWithBill ? CallKind::WithBill : CallKind::Plain, id,
+                  &pictureError);
         if (pictureError)
             std::rethrow_exception(pictureError);
         return;
@@ -95,6 +93,45 @@ void TkrdoMF::AddSinc(const QString &str)
             + QLatin1String(";1;") + event.name + u';' + event.cancelcode;
         sl.append(event.code, Ttable::Create(line, m_tableContext));
     }
+}
+
+tincoming *TkrdoMF::startCall(Ttable *bed, const QString &code, const QString &responsible,
+                              const QString &name, CallKind kind, journal::CallId journalId,
+                              std::exception_ptr *pictureError)
+{
+    if (tincoming *ended = sinc.find(code)) {
+        // The line of a call that has ended (a click, a cancel) and that the
+        // tick has not swept yet: the new call's line takes its place now, or
+        // the sweep would take the new line with it.
+        sinc.takeAt(sinc.indexOf(ended));
+    }
+    auto line = std::make_unique<tincoming>(bed, responsible, name, m_entryContext);
+    line->marks = { kind, false };
+    line->journalId = journalId;
+    tincoming *entry = sinc.append(code, std::move(line));
+    // The call is on (its state changes before its picture) even when the
+    // kind has no usable calling picture; it must still be heard and show
+    // its bill, and only then is the picture's error raised.
+    try {
+        bed->ShutOn();
+    } catch (...) {
+        *pictureError = std::current_exception();
+    }
+    if (kind == CallKind::WithBill) {
+        bed->ShowBill();
+        WavBill();
+    } else {
+        WavCall();
+    }
+    return entry;
+}
+
+void TkrdoMF::journalCallEnded(tincoming &entry, journal::EndReason reason)
+{
+    if (!m_journal)
+        return;
+    m_journal->callEnded(entry.journalId, reason);
+    entry.journalId = journal::kNoCall;
 }
 
 // The two sounds are named the other way round; ward installations rely on
@@ -127,6 +164,11 @@ void TkrdoMF::TimerToServerTimer()
 
 void TkrdoMF::TimerServerSearchTimer()
 {
+    // The journal records the link's changes in either mode; supervised, it
+    // follows the supervision instead (the reply and applyLink).
+    if (m_journal && !m_link.enabled())
+        m_journal->linkState(m_replied);
+    m_replied = false;
     if (curMode != 0)
         return;
     if (m_link.isLost())

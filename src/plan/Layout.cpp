@@ -2,6 +2,7 @@
 
 #include "BedFile.h"
 #include "app/TkrdoMF.h"
+#include "journal/Journal.h"
 #include "settings/Logging.h"
 #include "ui/Coordinates.h"
 #include "ui/Errors.h"
@@ -112,6 +113,8 @@ void TkrdoMF::SaveTablesFile()
     // Once a save has failed after its backup, the backup is the last good
     // bed file until a save succeeds: it is not replaced again meanwhile.
     const BedFile::SaveOutcome saved = BedFile { m_files.dataDir }.save(lines, m_keepBackup);
+    if (m_journal)
+        m_journal->bedFileSaved(!saved.error, saved.error.value_or(QString()));
     if (saved.error) {
         m_keepBackup = m_keepBackup || saved.backupWritten;
         throw KalvoraError(*saved.error);

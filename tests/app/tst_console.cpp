@@ -3,10 +3,12 @@
 
 #include "ConsoleFixture.h"
 #include "LogCapture.h"
+#include "JournalTestSupport.h"
 #include "NetworkGuard.h"
 #include "NotifySocket.h"
 #include "app/ConsoleApplication.h"
 #include "app/TkrdoMF.h"
+#include "calls/CallListLayout.h"
 #include "link/UdpListener.h"
 #include "plan/Ttable.h"
 #include "settings/Settings.h"
@@ -17,6 +19,7 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -34,6 +37,7 @@
 #include <csignal>
 
 using namespace kalvora;
+using namespace Qt::StringLiterals;
 using kalvora::test::ConsoleFixture;
 using kalvora::test::LogCapture;
 using kalvora::test::NotifySocket;
@@ -366,7 +370,8 @@ private slots:
     void failedSave_keepsWindowOpenAndRetries()
     {
         ConsoleFixture f;
-        f.writeSettings();
+        f.writeSettings({ { QStringLiteral("Journal/File"), QStringLiteral("journal.sqlite") } });
+        const QString journal = f.dataFile(QStringLiteral("journal.sqlite"));
         TkrdoMF &w = f.start();
         QVERIFY(w.isinit);
         const QByteArray before = f.readFile(f.dataFile(QStringLiteral("tables.txt")));
@@ -383,11 +388,200 @@ private slots:
         QVERIFY(w.IdUDPServer1->isActive());
         QVERIFY(w.TimerPlus->isActive());
         QCOMPARE(f.readFile(f.dataFile(QStringLiteral("tables.txt"))), before);
+        // Nothing has ended: the call goes on in the journal too.
+        QVERIFY(w.journal() && w.journal()->waitUntilWritten(std::chrono::seconds(10)));
+        QCOMPARE(test::count(journal,
+                             QStringLiteral("SELECT count(*) FROM calls WHERE ended_utc "
+                                            "IS NULL")),
+                 1);
 
         QVERIFY(QDir(f.dataFile(QStringLiteral("tables.bac"))).removeRecursively());
         QVERIFY(w.close());
         QCOMPARE(f.readFile(f.dataFile(QStringLiteral("tables.bac"))), before);
         QVERIFY(f.readFile(f.dataFile(QStringLiteral("tables.txt"))).contains(";Bed;"));
+        QCOMPARE(test::query(journal,
+                             QStringLiteral("SELECT group_concat(kind) AS kinds FROM (SELECT "
+                                            "kind FROM events ORDER BY seq)")),
+                 QList<QVariantMap>({ { { u"kinds"_s,
+                                          u"console_started,beds_save_failed,"
+                                          "beds_saved,console_closed"_s } } }));
+    }
+
+    // A journal that cannot be opened never stops the console: calls are
+    // taken, and one line at the bottom of the call-list panel says what is
+    // wrong, with the list's rows ending above it.
+    void journalThatCannotBeOpened_consoleTakesCallsAndSaysSo_data()
+    {
+        QTest::addColumn<QString>("file"); // what File names
+        QTest::addColumn<QString>("status");
+        QTest::addRow("a folder") << "folder"
+                                  << "Журнал вызовов не пишется: файл не удаётся открыть или "
+                                     "создать. Вызовы принимаются; записи будут дописаны позже.";
+        QTest::addRow("a file that is not a database")
+            << "text"
+            << "Журнал вызовов был повреждён: он сохранён как journal.sqlite.damaged-";
+    }
+    void journalThatCannotBeOpened_consoleTakesCallsAndSaysSo()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, status);
+        ConsoleFixture f;
+        f.writeSettings({ { QStringLiteral("Journal/File"), QStringLiteral("journal.sqlite") } });
+        const QString journal = f.dataFile(QStringLiteral("journal.sqlite"));
+        if (file == u"folder") {
+            QVERIFY(QDir().mkpath(journal));
+        } else {
+            QFile text(journal);
+            QVERIFY(text.open(QIODevice::WriteOnly));
+            text.write(QByteArray("101;10;20;3;Bed;C\r\n").repeated(200));
+        }
+        TkrdoMF &w = f.start();
+        QVERIFY(w.isinit);
+        w.TimerPlus->stop();
+        w.AddSinc(QStringLiteral("#101;8;Nurse;Bed"));
+        QVERIFY(w.sl.find(QStringLiteral("101"))->isOn);
+        QLabel *note = w.journalNote();
+        QTRY_VERIFY_WITH_TIMEOUT(!note->isHidden(), 10000);
+        QVERIFY2(note->text().startsWith(status), qPrintable(note->text()));
+        QVERIFY(m_boxes.isEmpty());
+        QCOMPARE(
+            note->geometry(),
+            QRect(w.iPanel->x(), w.height() - note->height(), w.iPanel->width(), note->height()));
+        QVERIFY(note->height() >= w.ll->height());
+        QVERIFY(w.maxn > 0);
+        const qint32 lastRowBottom =
+            rowTop(w.iPanel->y(), w.cy, w.maxn, w.l1->height(), w.dd) + w.l1->height();
+        QVERIFY2(lastRowBottom <= note->y(), qPrintable(QString::number(lastRowBottom)));
+        // The call's line is shown at once, above the note.
+        QCOMPARE(w.sinc.at(0)->lastN, 1);
+        w.TimerPlusTimer();
+        QCOMPARE(w.sinc.at(0)->l3->text(), QStringLiteral("1 сек."));
+
+        QVERIFY(w.close());
+        if (file == u"text") {
+            // Set aside, never written: the new journal has the call.
+            const QStringList aside =
+                QDir(f.dataDir())
+                    .entryList({ QStringLiteral("journal.sqlite.damaged-*") }, QDir::Files);
+            QCOMPARE(aside.size(), 1);
+            QCOMPARE(f.readFile(f.dataFile(aside.first())),
+                     QByteArray("101;10;20;3;Bed;C\r\n").repeated(200));
+            QCOMPARE(test::count(journal, QStringLiteral("SELECT count(*) FROM calls")), 1);
+        }
+    }
+
+    // A console killed outright with calls waiting: the next start with
+    // RestoreCalls shows them again, their times going on from their start;
+    // killed again, it shows them again as they were (acknowledged too);
+    // after a clean close, nothing.
+    void killedConsole_callsShownAgainAfterRestart()
+    {
+        ConsoleFixture f;
+        const quint16 port = ConsoleFixture::freePort();
+        f.writeSettings(
+            { { QStringLiteral("Server/FromServerPort"), QString::number(port) },
+              { QStringLiteral("Journal/File"), QStringLiteral("journal.sqlite") },
+              { QStringLiteral("Journal/RestoreCalls"), QStringLiteral("1") },
+              { QStringLiteral("Logic/redSec"), QStringLiteral("2") },
+              { QStringLiteral("Logic/maxSec"), QStringLiteral("600") },
+              { QStringLiteral("Safety/ClickAction"), QStringLiteral("acknowledge") } });
+        const QString journal = f.dataFile(QStringLiteral("journal.sqlite"));
+        const auto count = [&](const char *sql) {
+            return test::count(journal, QString::fromLatin1(sql));
+        };
+
+        QProcess console;
+        launchConsole(console, f);
+        const auto stopConsole = qScopeGuard([&] {
+            console.kill();
+            console.waitForFinished(5000);
+        });
+        // Its journal is open once start-up has finished and it listens.
+        QTRY_COMPARE_WITH_TIMEOUT(count("SELECT count(*) FROM runs"), 1, 10000);
+        QUdpSocket server;
+        const auto send = [&](const QByteArray &datagram) {
+            QCOMPARE(server.writeDatagram(datagram, QHostAddress::LocalHost, port),
+                     qint64(datagram.size()));
+        };
+        send("#101;8;Nurse A;Bed 1");
+        QTRY_COMPARE_WITH_TIMEOUT(count("SELECT count(*) FROM calls WHERE overdue_utc > 0"), 1,
+                                  10000);
+        send("#102;4;Nurse B;Bed 2");
+        send("#103;8;Nurse C;Bed 3");
+        QTRY_COMPARE_WITH_TIMEOUT(count("SELECT count(*) FROM calls WHERE ended_utc IS NULL"), 3,
+                                  10000);
+        console.kill(); // kill -9
+        QVERIFY(console.waitForFinished(10000));
+        const auto firstRows =
+            test::query(journal,
+                        QStringLiteral("SELECT id, bed_code, started_utc, overdue_utc FROM calls "
+                                       "ORDER BY seq"));
+        QCOMPARE(firstRows.size(), 3);
+
+        const QStringList codes { u"101"_s, u"102"_s, u"103"_s };
+        const QStringList responsible { u"Nurse A"_s, u"Nurse B"_s, u"Nurse C"_s };
+        const auto checkRestored = [&](TkrdoMF &w, qint64 before, bool acknowledged) {
+            QTRY_COMPARE_WITH_TIMEOUT(w.sinc.size(), 3, 10000);
+            const qint64 after = QDateTime::currentMSecsSinceEpoch();
+            for (int i = 0; i < 3; ++i) {
+                const tincoming &entry = *w.sinc.at(i);
+                const Ttable &bed = *entry.table;
+                QCOMPARE(w.sinc.keyAt(i), codes[i]);
+                const qint64 start = firstRows[i][u"started_utc"_s].toLongLong();
+                QVERIFY(bed.isOn);
+                QVERIFY2(bed.curT >= (before - start) / 1000 && bed.curT <= (after - start) / 1000,
+                         qPrintable(QString::number(bed.curT)));
+                QCOMPARE(bed.isRed, bed.curT >= 2);
+                QCOMPARE(bed.iB->isHidden(), i != 1); // 102's bill request
+                // Listed at once, newest on top, its time going on.
+                QCOMPARE(entry.lastN, 3 - i);
+                QCOMPARE(entry.l1->text(),
+                         (acknowledged && i == 1 ? u"✓ "_s : QString()) + responsible[i]);
+                QCOMPARE(entry.l3->text(), SecondsToText(bed.curT));
+            }
+            QVERIFY(w.sl.find(u"101"_s)->isRed); // overdue before the kill
+            QVERIFY(w.sounds().lastRequested().endsWith(u"/bill.wav")); // 103's, a type 8
+        };
+
+        qint64 before = QDateTime::currentMSecsSinceEpoch();
+        TkrdoMF &second = f.start();
+        QVERIFY(second.isinit && second.journal());
+        second.TimerPlus->stop(); // the times as restored
+        checkRestored(second, before, false);
+        QVERIFY(second.journal()->waitUntilWritten(std::chrono::seconds(10)));
+        const auto restored =
+            test::query(journal,
+                        QStringLiteral("SELECT restored_from, started_utc, overdue_utc FROM calls "
+                                       "WHERE run_id = 2 ORDER BY seq"));
+        QCOMPARE(restored.size(), 3);
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(restored[i][u"restored_from"_s], firstRows[i][u"id"_s]);
+            QCOMPARE(restored[i][u"started_utc"_s], firstRows[i][u"started_utc"_s]);
+        }
+        QCOMPARE(restored[0][u"overdue_utc"_s], firstRows[0][u"overdue_utc"_s]);
+        QCOMPARE(count("SELECT count(*) FROM calls WHERE run_id = 1 AND end_reason = 'restored'"),
+                 3);
+
+        // Bed 102's call acknowledged; then this console ends without closing.
+        second.curTable = second.sl.find(u"102"_s);
+        second.FormMouseDown(Qt::LeftButton);
+        QVERIFY(second.curTable->isOn);
+        f.destroy();
+        before = QDateTime::currentMSecsSinceEpoch();
+        TkrdoMF &third = f.start();
+        third.TimerPlus->stop();
+        checkRestored(third, before, true);
+        QVERIFY(third.close());
+        QCOMPARE(count("SELECT count(*) FROM calls WHERE run_id = 3 AND end_reason = "
+                       "'console_closed' AND (acknowledged_utc IS NULL) = (bed_code <> '102')"),
+                 3);
+
+        // Closed cleanly: nothing is left to restore.
+        TkrdoMF &fourth = f.start();
+        QVERIFY(fourth.journal()->waitUntilWritten(std::chrono::seconds(10)));
+        QCoreApplication::processEvents();
+        QCOMPARE(fourth.sinc.size(), 0);
+        QCOMPARE(count("SELECT count(*) FROM runs"), 4);
     }
 
     void secondCopy_isTurnedAwayButNotAfterACrash()
@@ -535,11 +729,13 @@ private slots:
         PingCounter pings;
         QVERIFY(pings.socket.bind(QHostAddress::AnyIPv4, 0));
         const quint16 port = ConsoleFixture::freePort();
-        f.writeSettings({ { QStringLiteral("Server/FromServerPort"), QString::number(port) },
-                          { QStringLiteral("Server/ToServerPort"),
-                            QString::number(pings.socket.localPort()) } });
+        f.writeSettings(
+            { { QStringLiteral("Server/FromServerPort"), QString::number(port) },
+              { QStringLiteral("Server/ToServerPort"), QString::number(pings.socket.localPort()) },
+              { QStringLiteral("Journal/File"), QStringLiteral("journal.sqlite") } });
         const QString tables = f.dataFile(QStringLiteral("tables.txt"));
         const QString backup = f.dataFile(QStringLiteral("tables.bac"));
+        const QString journal = f.dataFile(QStringLiteral("journal.sqlite"));
         const bool started = situation == u"saves" || situation == u"save fails";
         if (!started)
             f.writeBeds({ QStringLiteral("101;1;2;4x;a;b") });
@@ -578,6 +774,7 @@ private slots:
         // A change that only a save keeps; two pings later it has been handled.
         QUdpSocket server;
         server.writeDatagram("#101;0;;Renamed", QHostAddress::LocalHost, port);
+        server.writeDatagram("#102;8;Nurse;Bed 2", QHostAddress::LocalHost, port); // waits
         const int sent = pings.count();
         QTRY_VERIFY_WITH_TIMEOUT(pings.count() >= sent + 2, 5000);
 
@@ -623,7 +820,23 @@ private slots:
         } else {
             QCOMPARE(f.readFile(tables), before);
             QVERIFY(!QFile::exists(backup));
+            QVERIFY(!QFile::exists(journal)); // only a console that takes calls keeps one
+            return;
         }
+        // An end, not a crash: the waiting call ends with the console, and the
+        // journal has it all.
+        QCOMPARE(test::query(journal, QStringLiteral("SELECT bed_code, end_reason FROM calls")),
+                 QList<QVariantMap>({ { { u"bed_code"_s, u"102"_s },
+                                        { u"end_reason"_s, u"console_closed"_s } } }));
+        QCOMPARE(test::count(journal,
+                             QStringLiteral("SELECT count(*) FROM runs WHERE end_kind = "
+                                            "'closed'")),
+                 1);
+        QCOMPARE(test::count(
+                     journal,
+                     QStringLiteral("SELECT count(*) FROM events WHERE kind = ")
+                         + (situation == u"saves" ? u"'beds_saved'"_s : u"'beds_save_failed'"_s)),
+                 1);
     }
 
     void underAWindowManager_frameFillsWorkArea_moveSurvivesSIGTERM()

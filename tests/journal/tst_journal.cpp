@@ -1,7 +1,7 @@
 // The call journal: its settings, the row each way a call ends leaves, times
 // under a changed system clock, the schema and its migrations, files it must
-// not write, restoring after an unclean end, purging, and a writer that
-// cannot write for a while.
+// not write, restoring after an unclean end, purging, the files' modes in a
+// shared folder, and a writer that cannot write for a while.
 
 #include "JournalTestSupport.h"
 #include "journal/Journal.h"
@@ -12,10 +12,12 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <cstdio>
+#include <sys/stat.h>
 
 using namespace kalvora;
 using namespace kalvora::journal;
@@ -594,6 +596,39 @@ private slots:
         QCOMPARE(count(file(), u"SELECT min(started_utc) FROM calls"_s), kStartWall - 10 * day);
         QCOMPARE(count(file(), u"SELECT count(*) FROM runs"_s), 2);
         QCOMPARE(count(file(), u"SELECT min(at_utc) FROM events"_s), kStartWall - 10 * day);
+    }
+
+    // Staff accounts share the data folder through its group: in a
+    // group-writable folder every file of the journal is made group-writable,
+    // whatever the umask; elsewhere the umask decides, as for any file.
+    void filesInASharedFolder_areTheGroups_data()
+    {
+        QTest::addColumn<int>("folderMode");
+        QTest::addColumn<int>("fileMode");
+        QTest::addRow("shared folder (2775)") << 02775 << 0664;
+        QTest::addRow("private folder (0755)") << 0755 << 0644;
+    }
+    void filesInASharedFolder_areTheGroups()
+    {
+        QFETCH(int, folderMode);
+        QFETCH(int, fileMode);
+        const QString folder = m_dir.filePath(u"data"_s);
+        QVERIFY(QDir().mkpath(folder));
+        QCOMPARE(::chmod(QFile::encodeName(folder).constData(), mode_t(folderMode)), 0);
+        const mode_t umaskBefore = ::umask(022);
+        const auto restoreUmask = qScopeGuard([&] { ::umask(umaskBefore); });
+        const auto removeFolder = qScopeGuard([&] { QDir(folder).removeRecursively(); });
+        const QString journal = folder + u"/journal.sqlite"_s;
+        Journal j(fastOptions(journal), clockAt(kStartWall));
+        j.consoleStarted({ 20, 60, 1 });
+        j.callStarted(u"101"_s, QString(), QString(), CallType::Call);
+        QVERIFY(j.waitUntilWritten(10s));
+        for (const char *suffix : { "", "-wal", "-shm", ".lock" }) {
+            struct stat info { };
+            const QByteArray path = QFile::encodeName(journal + QLatin1String(suffix));
+            QVERIFY2(::stat(path.constData(), &info) == 0, path.constData());
+            QCOMPARE(int(info.st_mode & 0777), fileMode);
+        }
     }
 
     // While another console holds the journal, calls go on, the status says

@@ -1,7 +1,9 @@
 // The road of a call: datagrams over loopback, event dispatch, call timing,
-// the call list, the presence ping and the server search.
+// the call list, the presence ping and the server search, and what the call
+// journal records of it.
 
 #include "ConsoleFixture.h"
+#include "JournalTestSupport.h"
 #include "LogCapture.h"
 #include "NetworkGuard.h"
 #include "app/TkrdoMF.h"
@@ -14,6 +16,7 @@
 #include "ui/TextLabel.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QNetworkDatagram>
 #include <QRandomGenerator>
 #include <QTest>
@@ -21,6 +24,7 @@
 #include <QUdpSocket>
 
 using namespace kalvora;
+using namespace Qt::StringLiterals;
 using kalvora::test::ConsoleFixture;
 using kalvora::test::LogCapture;
 
@@ -32,6 +36,12 @@ QString str(const char *utf8)
 }
 
 using SettingValues = QMap<QString, QString>; // [section/key] => value
+
+bool unexpectedBox(const BoxRecord &box)
+{
+    qWarning("unexpected box: %s", qPrintable(box.text));
+    return true;
+}
 
 } // namespace
 
@@ -78,10 +88,7 @@ private slots:
     {
         KALVORA_REQUIRE_PRIVATE_NETWORK();
         QVERIFY(m_server.bind(QHostAddress::LocalHost, 0));
-        setBoxObserver([](const BoxRecord &box) {
-            qWarning("unexpected box: %s", qPrintable(box.text));
-            return true;
-        });
+        setBoxObserver(unexpectedBox);
     }
     void cleanup()
     {
@@ -237,6 +244,101 @@ private slots:
         QCOMPARE(w->sounds().requests(), sounds + 1);
         QCOMPARE(b->curT, 1);
         QCOMPARE(w->sinc.at(1)->responsible(), QStringLiteral("B"));
+    }
+
+    // Every way a call ends, through the handlers that end it, leaves its
+    // reason in the journal; a call after the end is a new call of its own.
+    void journal_recordsHowEachCallEnds_data()
+    {
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<QString>("reason"); // calls.end_reason
+        QTest::addRow("server cancel") << "cancel"
+                                       << "server_cancel";
+        QTest::addRow("click") << "click"
+                               << "click";
+        QTest::addRow("acknowledge, then click") << "acknowledge"
+                                                 << "click";
+        QTest::addRow("timeout") << "timeout"
+                                 << "timeout";
+        QTest::addRow("bed deleted") << "delete"
+                                     << "bed_deleted";
+        QTest::addRow("console closed") << "close"
+                                        << "console_closed";
+    }
+    void journal_recordsHowEachCallEnds()
+    {
+        QFETCH(QString, end);
+        QFETCH(QString, reason);
+        startConsole({ { QStringLiteral("Journal/File"), QStringLiteral("journal.sqlite") },
+                       { QStringLiteral("Logic/redSec"), QStringLiteral("2") },
+                       { QStringLiteral("Logic/maxSec"), QStringLiteral("4") },
+                       { QStringLiteral("Safety/ClickAction"),
+                         end == u"acknowledge" ? QStringLiteral("acknowledge")
+                                               : QStringLiteral("cancel") } });
+        Ttable *b = bed("101");
+        w->AddSinc(QStringLiteral("#101;8;Nurse A;Bed 1"));
+        w->AddSinc(QStringLiteral("#101;4;Nurse B;Bed 1b")); // a repeat, with the bill
+        w->AddSinc(QStringLiteral("#102;8;Nurse C;Bed 2"));
+        tick(2); // both overdue
+        w->curTable = b;
+        if (end == u"cancel") {
+            w->AddSinc(QStringLiteral("#101;2;;Bed 1"));
+        } else if (end == u"click" || end == u"acknowledge") {
+            w->FormMouseDown(Qt::LeftButton);
+            QCOMPARE(b->isOn, end == u"acknowledge");
+            w->FormMouseDown(Qt::LeftButton); // idle by now after a plain click
+        } else if (end == u"timeout") {
+            w->AddSinc(QStringLiteral("#102;2;;Bed 2")); // only 101 times out
+            tick(3);
+        } else if (end == u"delete") {
+            setBoxObserver([](const BoxRecord &) { return true; }); // OK to the question
+            w->N2Click();
+            setBoxObserver(unexpectedBox);
+        }
+        const bool again = end != u"close" && end != u"delete";
+        if (again) // the old line of 101 may still be listed: this is a new call
+            w->AddSinc(QStringLiteral("#101;8;Nurse D;Bed 1"));
+        QVERIFY(w->journalNote()->isHidden()); // all is well
+        QVERIFY(w->close());
+
+        const QString file = m_fixture->dataFile(QStringLiteral("journal.sqlite"));
+        const auto row = [](const char *code, const char *responsible, const char *type,
+                            int repeats, bool overdue, bool acknowledged, const QString &how) {
+            return QVariantMap { { u"bed_code"_s, QString::fromLatin1(code) },
+                                 { u"responsible"_s, QString::fromLatin1(responsible) },
+                                 { u"call_type"_s, QString::fromLatin1(type) },
+                                 { u"repeats"_s, repeats },
+                                 { u"bill_by_repeat"_s, repeats }, // its repeat was type 4
+                                 { u"overdue"_s, int(overdue) },
+                                 { u"acknowledged"_s, int(acknowledged) },
+                                 { u"end_reason"_s, how } };
+        };
+        QList<QVariantMap> expected {
+            row("101", "Nurse A", "call", 1, true, end == u"acknowledge", reason),
+            row("102", "Nurse C", "call", 0, true, false,
+                end == u"timeout" ? u"server_cancel"_s : u"console_closed"_s)
+        };
+        if (again)
+            expected.append(row("101", "Nurse D", "call", 0, false, false, u"console_closed"_s));
+        QCOMPARE(test::query(file,
+                             QStringLiteral("SELECT bed_code, responsible, call_type, repeats, "
+                                            "bill_by_repeat, overdue_utc NOT NULL AS overdue, "
+                                            "acknowledged_utc NOT NULL AS acknowledged, "
+                                            "end_reason FROM calls WHERE ended_utc >= started_utc "
+                                            "ORDER BY seq")),
+                 expected);
+        QCOMPARE(test::query(file,
+                             QStringLiteral("SELECT group_concat(kind) AS kinds FROM "
+                                            "(SELECT kind FROM events ORDER BY seq)")),
+                 QList<QVariantMap>(
+                     { { { u"kinds"_s, u"console_started,beds_saved,console_closed"_s } } }));
+        QCOMPARE(test::query(file,
+                             QStringLiteral("SELECT red_sec, max_sec, beds, end_kind FROM "
+                                            "runs")),
+                 QList<QVariantMap>({ { { u"red_sec"_s, 2 },
+                                        { u"max_sec"_s, 4 },
+                                        { u"beds"_s, 24 },
+                                        { u"end_kind"_s, u"closed"_s } } }));
     }
 
     void announcementsFasterThanTheTick_neverHoldItUp()
