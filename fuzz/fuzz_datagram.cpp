@@ -77,10 +77,12 @@ bool restoreLoadedBeds(Harness &h)
     return true;
 }
 
-QString spacedControls(QString text)
+// A datagram's text may hold line ends and NULs, which the save writes as
+// spaces; every other character, control characters included, is kept.
+QString spacedLineBreaks(QString text)
 {
     for (QChar &c : text) {
-        if (c.unicode() < 0x20)
+        if (c == u'\r' || c == u'\n' || c == u'\0')
             c = u' ';
     }
     return text;
@@ -88,9 +90,9 @@ QString spacedControls(QString text)
 
 BedRecord asSaved(BedRecord bed)
 {
-    bed.code = spacedControls(bed.code);
-    bed.l = spacedControls(bed.l);
-    bed.cancelcode = spacedControls(bed.cancelcode);
+    bed.code = spacedLineBreaks(bed.code);
+    bed.l = spacedLineBreaks(bed.l);
+    bed.cancelcode = spacedLineBreaks(bed.cancelcode);
     return bed;
 }
 

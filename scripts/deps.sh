@@ -2,12 +2,15 @@
 # Sourced by the other scripts: ensure_packages GROUP...
 
 declare -A KALVORA_PACKAGES=(
-    [build]="cmake g++ make pkg-config qt6-base-dev qt6-multimedia-dev libgl-dev libbenchmark-dev"
-    [test]="iproute2 util-linux fonts-wine"
-    [demo]="xvfb xauth imagemagick fonts-wine iproute2 util-linux"
+    [build]="cmake g++ make pkg-config qt6-base-dev qt6-multimedia-dev libgl-dev libbenchmark-dev libqt6sql6-sqlite libsqlite3-dev libsystemd-dev"
+    [test]="iproute2 util-linux fonts-wine qt6-translations-l10n xvfb openbox xdotool x11-utils libqt6sql6-sqlite"
+    [demo]="xvfb xauth imagemagick fonts-wine iproute2 util-linux qt6-translations-l10n"
     [desktop]="desktop-file-utils appstream file"
-    [package]="dpkg-dev file"
+    [package]="dpkg-dev file lintian binutils desktop-file-utils systemd"
+    [report]="chromium"
+    [install-check]="debootstrap xvfb xauth x11-utils xdotool openbox wmctrl imagemagick iproute2 util-linux"
     [fuzz]="clang libclang-rt-14-dev"
+    [unit-check]="systemd xvfb openbox xdotool imagemagick iproute2 util-linux"
 )
 
 ensure_packages() {

@@ -14,7 +14,7 @@ source "$root/scripts/deps.sh"
 seconds=${1:-30}
 shift || true
 targets=("$@")
-[[ ${#targets[@]} -eq 0 ]] && targets=(fuzz_intconvert fuzz_bedfile fuzz_settings fuzz_datagram)
+[[ ${#targets[@]} -eq 0 ]] && targets=(fuzz_intconvert fuzz_bedfile fuzz_settings fuzz_picture fuzz_datagram)
 if ! [[ $seconds =~ ^[0-9]+$ ]]; then
     echo "usage: scripts/fuzz.sh [SECONDS] [TARGET...]" >&2
     exit 2

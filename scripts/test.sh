@@ -21,12 +21,50 @@ cmake -S "$root" -B "$build" "${cmake_args[@]}" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 "$root/scripts/check-desktop.sh"
 
-ctest_cmd=(ctest --test-dir "$build" --output-on-failure --timeout 300 -j2)
+# CTest shows a test program that skipped some of its functions as passed.
+# The JUnit file keeps every program's output (QtTest's SKIP and Totals lines,
+# in full), from which the summary at the end counts and lists the skips.
+junit="$build/test-results.xml"
+rm -f "$junit"
+ctest_cmd=(ctest --test-dir "$build" --output-on-failure --timeout 300 -j2
+    --output-junit "$junit" --test-output-size-passed 4000000 --test-output-size-failed 4000000)
+
+# Prints what the tests skipped, and a last line with the test functions'
+# totals over all programs: "tests: N passed, N failed, N skipped".
+summarize() {
+    [[ -f $junit ]] || return 0
+    local text
+    text=$(sed -e 's/&lt;/</g; s/&gt;/>/g; s/&quot;/"/g' -e "s/&apos;/'/g" -e 's/&amp;/\&/g' "$junit")
+    local skips programs
+    # A skip in initTestCase skips the whole program (QtTest counts it once).
+    skips=$(grep -E '^SKIP +: ' <<<"$text" |
+        sed -E 's/^SKIP +: +/  /; s/^(  [^ ]*::initTestCase\(\))/\1 [every function of the program]/' || true)
+    programs=$(grep -oE '<testcase name="[^"]*"[^>]*status="notrun"' <<<"$text" |
+        sed -E 's/<testcase name="([^"]*)".*/  \1/' || true)
+    local passed failed skipped
+    read -r passed failed skipped < <(grep -oE 'Totals: [0-9]+ passed, [0-9]+ failed, [0-9]+ skipped' <<<"$text" |
+        awk '{ p += $2; f += $4; s += $6 } END { print p + 0, f + 0, s + 0 }')
+    echo
+    echo "== Skipped"
+    if [[ -n $skips ]]; then
+        echo "$skipped test function(s) skipped, and why:"
+        echo "$skips"
+    else
+        echo "No test function skipped."
+    fi
+    if [[ -n $programs ]]; then
+        echo "$(wc -l <<<"$programs") test program(s) did not run at all (skipped as a whole):"
+        echo "$programs"
+    fi
+    echo "tests: $passed passed, $failed failed, $skipped skipped"
+}
+
 status=0
 in_private_network "${ctest_cmd[@]}" || status=$?
 if [[ $status -eq 125 ]]; then
     echo "Network namespaces are not available here: the tests that open sockets will say so and skip."
-    "${ctest_cmd[@]}"
-    exit $?
+    status=0
+    "${ctest_cmd[@]}" || status=$?
 fi
+summarize
 exit $status

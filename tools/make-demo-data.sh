@@ -7,6 +7,7 @@
 #   redbed{k}.gif       "overdue" look, fast blinking red halo
 #   bill.gif            bill overlay, 25 x 25, 3 frames x 150 ms
 #   call.wav, bill.wav  notification tones
+#   fault.wav           lost-link alarm (tools/make-fault-sound.sh)
 #   tables.txt          bed file (UTF-8, no BOM, CR LF)
 #
 # Needs: imagemagick, sox, gifsicle, fonts-dejavu-core (Debian packages).
@@ -338,7 +339,8 @@ fill '#6b4300' stroke none font '$FONT_BOLD' font-size $(( r + 14 )) text-anchor
 
 # ---------------------------------------------------------------------------
 # Sounds: 16-bit PCM, 44.1 kHz, mono. Repeatable mode, no dither.
-# call.wav: two-tone chime (high, then low), bill.wav: triple short beep.
+# call.wav: two-tone chime (high, then low), bill.wav: triple short beep,
+# fault.wav: two-tone alarm (high-low-high-low).
 # ---------------------------------------------------------------------------
 SOX_OUT=(-D -r 44100 -e signed-integer -b 16 -c 1)
 
@@ -354,6 +356,8 @@ make_sounds() {
     sox -R -n "${SOX_OUT[@]}" "$WORK/gap.wav" trim 0 0.06
     sox -R "$WORK/beep.wav" "$WORK/gap.wav" "$WORK/beep.wav" "$WORK/gap.wav" "$WORK/beep.wav" \
         "${SOX_OUT[@]}" "$OUT/bill.wav" vol 0.3
+
+    "$ROOT/tools/make-fault-sound.sh" "$OUT/fault.wav"
 }
 
 # ---------------------------------------------------------------------------

@@ -1,22 +1,34 @@
 #include "TkrdoMF.h"
 
+#include "journal/Journal.h"
 #include "link/UdpListener.h"
+#include "plan/BedFile.h"
+#include "plan/BedLine.h"
+#include "settings/Logging.h"
 #include "settings/Settings.h"
 #include "ui/AnimationClock.h"
 #include "ui/Errors.h"
 #include "ui/Fonts.h"
+#include "ui/LinkBanner.h"
 #include "ui/PictureControl.h"
 #include "ui/PlanLayer.h"
 #include "ui/TextLabel.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QTimer>
 #include <QUdpSocket>
+#include <QWindow>
+
+#include <algorithm>
 
 namespace kalvora {
 
@@ -34,6 +46,9 @@ TkrdoMF::TkrdoMF(Files files, QWidget *parent)
 
 TkrdoMF::~TkrdoMF()
 {
+    // A journal still open here was not closed: its run ends as a killed
+    // console's would, and its open calls are offered at the next start.
+    m_journal.reset();
     // Entries refer to beds, so they go first.
     curTable = nullptr;
     sinc.takeAll();
@@ -135,9 +150,80 @@ void TkrdoMF::buildComponents()
 
     // Every bed's marker, above the plan and the panel.
     m_planLayer = new PlanLayer(this);
+    // The overflow row of the call list, in the list's font; shown by the tick.
+    m_overflow = new TextLabel(this);
+    m_overflow->setObjectName(QStringLiteral("overflowRow"));
+    m_overflow->hide();
+    m_overflow->setLabelFont(l1->font());
+
+    // The journal's status line, below the call list (CallJournal.cpp): black
+    // on amber, in the bed labels' font; pointer input goes through it.
+    m_journalNote = new QLabel(this);
+    m_journalNote->setObjectName(QStringLiteral("journalNote"));
+    m_journalNote->hide();
+    m_journalNote->setFont(consoleFont(13, true));
+    m_journalNote->setWordWrap(true);
+    m_journalNote->setMargin(6);
+    m_journalNote->setAutoFillBackground(true);
+    m_journalNote->setAttribute(Qt::WA_TransparentForMouseEvents);
+    QPalette noteColours = m_journalNote->palette();
+    noteColours.setColor(QPalette::Window, QColor(255, 204, 0));
+    noteColours.setColor(QPalette::WindowText, Qt::black);
+    m_journalNote->setPalette(noteColours);
+
+    // The link supervision's clock and timer; the banner lies above every
+    // other control while it is shown.
+    m_uptime.start();
+    m_linkTimer = new QTimer(this);
+    m_linkTimer->setSingleShot(true);
+    m_linkTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_linkTimer, &QTimer::timeout, this, [this] { applyLink(m_link.tick(uptimeMs())); });
+    m_banner = new LinkBanner(this);
 
     TimerToServer->start();
     TimerServerSearch->start();
+}
+
+void TkrdoMF::applyLink(const LinkSupervisor::Step &step)
+{
+    const qint64 now = uptimeMs();
+    if (step.lost)
+        m_banner->setText(m_link.bannerText(now));
+    const QString faultSound = dataSoundFile(m_files.dataDir, m_safety.FaultSound);
+    if (step.changed) {
+        if (step.lost) {
+            qCWarning(lcLink) << "No presence reply from the call server for"
+                              << m_link.silenceMs(now) << "ms: the link is lost";
+            if (m_journal)
+                m_journal->linkState(false);
+        } else {
+            qCInfo(lcLink) << "The call server answers again: the link is restored";
+            m_sounds.stop(faultSound);
+        }
+        m_banner->setVisible(step.lost);
+        const TitleMoment moment = step.lost ? TitleMoment::LinkLost : TitleMoment::LinkRestored;
+        if (const auto title = linkTitle(moment, curMode != 0, step.lost, true))
+            setWindowTitle(*title);
+    }
+    if (step.playFault) {
+        // A lost link is always heard: without its file, the system's alert.
+        if (!faultSound.isEmpty() && QFileInfo::exists(faultSound)) {
+            qCDebug(lcLink).noquote() << "fault sound" << m_safety.FaultSound;
+            m_sounds.play(faultSound);
+        } else {
+            qCDebug(lcLink) << "fault sound: the system's alert";
+            QApplication::beep();
+        }
+    }
+    if (const auto due = m_link.nextDueMs(now))
+        m_linkTimer->start(int(std::clamp<qint64>(*due - now, 0, 24 * 3600 * 1000)));
+}
+
+void TkrdoMF::placeBanner()
+{
+    // Over the column titles and the top of the list.
+    if (m_banner)
+        m_banner->placeOver(iPanel->geometry(), cy + l1->height());
 }
 
 QString TkrdoMF::dataFile(const char *name) const
@@ -152,17 +238,34 @@ void TkrdoMF::FormCreate()
         if (!QFileInfo::exists(m_files.settingsFile)) {
             InitComm();
             InitDef();
+            qCInfo(lcSettings).noquote()
+                << "First start: default settings written to" << m_files.settingsFile;
         }
         InitForm();
+        qCInfo(lcSettings).noquote()
+            << QStringLiteral("Settings %1: FromServerPort=%2 ToServerPort=%3 redSec=%4 maxSec=%5")
+                   .arg(m_files.settingsFile)
+                   .arg(FromServerPort)
+                   .arg(ToServerPort)
+                   .arg(redSec)
+                   .arg(maxSec);
+        qCInfo(lcApp).noquote() << "Data folder:" << m_files.dataDir;
         LoadData();
         LoadTableFile();
+        qCInfo(lcBeds).noquote() << sl.size() << "beds loaded from"
+                                 << BedFile { m_files.dataDir }.path();
+        noticeCutBedFile();
         curTable = nullptr;
         curMode = 0;
         sinc.takeAll();
         TimerPlus->start();
         if (auto error = IdUDPServer1->activate(FromServerPort))
             throw KalvoraError(*error);
+        qCInfo(lcLink) << "Listening for the call server on UDP port" << FromServerPort;
         isinit = true;
+        // Only a console that takes calls keeps a journal: one whose start
+        // failed leaves the calls of an unclean end for the next start.
+        startJournal();
     });
 }
 
@@ -198,7 +301,43 @@ void TkrdoMF::InitForm()
     bdy = s.bdy;
     redSec = s.redSec;
     maxSec = s.maxSec;
+    m_safety = readSafetySettings(m_files.settingsFile);
+    // Supervised from now on: a server that never answers is a lost link too.
+    m_link = LinkSupervisor(m_safety.LinkLossSec, uptimeMs());
+    applyLink({});
+    if (m_link.enabled())
+        m_sounds.preload(dataSoundFile(m_files.dataDir, m_safety.FaultSound));
+    m_sounds.preload(dataSoundFile(m_files.dataDir, m_safety.OverdueSound));
     refreshContexts();
+    for (const QString &warning : settingsWarnings(s, m_files.settingsFile))
+        qCWarning(lcSettings).noquote() << warning;
+    if (auto error = settingsError(s, m_files.settingsFile))
+        throw KalvoraError(*error);
+}
+
+void TkrdoMF::noticeCutBedFile()
+{
+    // The beds after a NUL are not read, and the next close saves the bed
+    // file without them (the backup keeps the whole previous file): said
+    // once, on standard error and in a notice that leaves the window working.
+    const BedFile file { m_files.dataDir };
+    const auto contents = file.load();
+    if (!contents || contents->nulLine == 0 || contents->linesAfterNul == 0)
+        return;
+    qCWarning(lcBeds).noquote()
+        << QStringLiteral("%1 ends at a NUL in line %2: %3 lines after it were not read; the "
+                          "next close keeps the whole file as %4")
+               .arg(file.path(), QString::number(contents->nulLine),
+                    QString::number(contents->linesAfterNul), file.backupPath());
+    const QString text =
+        QStringLiteral("Файл коек \"%1\" обрезан символом NUL в строке %2, и строки после него "
+                       "не прочитаны (строк с текстом: %3). При закрытии консоли прежний файл "
+                       "целиком сохранится в \"%4\".")
+            .arg(file.path(), QString::number(contents->nulLine),
+                 QString::number(contents->linesAfterNul), file.backupPath());
+    QTimer::singleShot(0, this, [this, text] {
+        noticeBox(this, errorCaption(QCoreApplication::applicationFilePath()), text);
+    });
 }
 
 void TkrdoMF::refreshContexts()
@@ -215,7 +354,7 @@ void TkrdoMF::refreshContexts()
     t.bdx = bdx;
     t.bdy = bdy;
     t.redSec = redSec;
-    t.maxSec = maxSec;
+    t.maxSec = effectiveMaxSec(maxSec, m_safety.KeepUntilCancelled);
     t.onMove = [this](QPoint p) {
         if (isinit)
             FormMouseMove(p.x(), p.y());
@@ -240,14 +379,57 @@ void TkrdoMF::refreshContexts()
 
 bool TkrdoMF::FormClose()
 {
-    if (isinit && !guarded([this] { SaveTablesFile(); }))
+    if (isinit && !guarded([this] { saveBeds(); }))
         return false;
+    closeJournal();
     releaseCallsAndBeds();
     IdUDPServer1->deactivate();
     TimerPlus->stop();
+    m_linkTimer->stop(); // no more replies can come
     // Nothing is left to save: a second close must not write an empty list.
     isinit = false;
     return true;
+}
+
+Status TkrdoMF::saveAtSessionEnd()
+{
+    if (!isinit)
+        return {};
+    QString error;
+    try {
+        saveBeds();
+        return {};
+    } catch (const KalvoraError &e) {
+        error = e.message();
+    } catch (const std::exception &e) {
+        error = QString::fromLocal8Bit(e.what());
+    }
+    qCWarning(lcBeds).noquote() << "The beds could not be saved as the session ends:" << error;
+    return error;
+}
+
+void TkrdoMF::endSession()
+{
+    saveAtSessionEnd();
+    closeJournal(); // a clean end: its calls are not restored
+    IdUDPServer1->deactivate();
+    TimerPlus->stop();
+    m_linkTimer->stop();
+    isinit = false;
+}
+
+void TkrdoMF::saveBeds()
+{
+    QStringList lines;
+    lines.reserve(sl.size());
+    for (const auto &item : sl)
+        lines.append(formatBedLine(item.object->record()));
+    // Saved already and unchanged since (the session's end saved them, then
+    // the window closes): a second save would make the backup a copy of them.
+    if (lines == m_savedBedLines)
+        return;
+    SaveTablesFile();
+    m_savedBedLines = std::move(lines);
 }
 
 void TkrdoMF::releaseCallsAndBeds()
@@ -281,24 +463,61 @@ void TkrdoMF::resizeEvent(QResizeEvent *event)
     guarded([this] { FormResize(); });
 }
 
+namespace {
+
+// Calls back once, when the window is first exposed: by then a window manager
+// has put its frame around the window, and the frame's size is known.
+class FirstExpose final : public QObject {
+public:
+    FirstExpose(QWindow *window, std::function<void()> exposed)
+        : QObject(window)
+        , m_exposed(std::move(exposed))
+    {
+        window->installEventFilter(this);
+    }
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Expose && static_cast<QWindow *>(watched)->isExposed()) {
+            watched->removeEventFilter(this);
+            deleteLater();
+            m_exposed();
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> m_exposed;
+};
+
+} // namespace
+
 void TkrdoMF::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
+    if (m_fitToWorkArea && windowHandle())
+        new FirstExpose(windowHandle(), [this] { fitFrameToWorkArea(); });
+}
+
+void TkrdoMF::fitFrameToWorkArea()
+{
+    // Start-up gave the client area the work area's bounds; the outer bounds,
+    // frame included, are to fill it. A window manager places and sizes the
+    // client area inside its frame, so the client area is the work area less
+    // the frame's edges (none without a window manager).
     if (!m_fitToWorkArea)
         return;
     m_fitToWorkArea = false;
-    // The outer bounds, frame included, fill the work area; the frame's size is
-    // known once the window system has decorated the window.
-    QTimer::singleShot(0, this, [this] {
-        const QRect work = screen() ? screen()->availableGeometry() : QRect();
-        const QRect frame = frameGeometry();
-        const QRect client = geometry();
-        if (work.isEmpty() || frame == client)
-            return;
-        setGeometry(work.adjusted(client.left() - frame.left(), client.top() - frame.top(),
-                                  client.right() - frame.right(),
-                                  client.bottom() - frame.bottom()));
-    });
+    const QScreen *primary = QGuiApplication::primaryScreen();
+    if (!primary)
+        return;
+    const QRect work = primary->availableGeometry();
+    const QRect frame = frameGeometry();
+    const QRect client = geometry();
+    const QRect fitted =
+        work.adjusted(client.left() - frame.left(), client.top() - frame.top(),
+                      client.right() - frame.right(), client.bottom() - frame.bottom());
+    if (!work.isEmpty() && fitted != client)
+        setGeometry(fitted);
 }
 
 void TkrdoMF::mouseMoveEvent(QMouseEvent *event)

@@ -4,17 +4,32 @@
 #include "link/SoundPlayer.h"
 #include "plan/KeyedList.h"
 #include "plan/Ttable.h"
+#include "safety/LinkSupervisor.h"
+#include "safety/SafetySettings.h"
+#include "settings/Expected.h"
 
+#include <QElapsedTimer>
+#include <QStringList>
 #include <QWidget>
 
+#include <exception>
+#include <memory>
+#include <optional>
+
 class QAction;
+class QLabel;
 class QMenu;
 class QTimer;
 class QUdpSocket;
 
 namespace kalvora {
 
+namespace journal {
+class Journal;
+}
+
 class AnimationClock;
+class LinkBanner;
 class PictureControl;
 class PlanLayer;
 class TextLabel;
@@ -45,6 +60,16 @@ public:
     // Closing: saves the beds, releases calls and beds, stops listening and
     // ticking. Returns false when the save failed and the close is abandoned.
     bool FormClose();
+    // The session or the system is ending the console (log-off, shutdown, a
+    // termination signal): the beds are saved as at closing, but without a
+    // box; a failure is logged and returned, and the previous bed file stays.
+    // A console whose start-up failed writes nothing. Beds that this run has
+    // saved already, unchanged since, are not written again, so the backup
+    // keeps the file from before the run.
+    Status saveAtSessionEnd();
+    // The last act before the console ends with its session: the beds saved
+    // as above, then no more listening, ticking or pointer handling.
+    void endSession();
 
     // Settings file (first start, then every start).
     void InitComm();
@@ -96,6 +121,12 @@ public:
     AnimationClock *animationClock() const { return m_clock; }
     // The control that draws every bed's marker.
     PlanLayer *planLayer() const { return m_planLayer; }
+    // The call journal while the console keeps one: from the end of a
+    // successful start-up, when the settings name a journal file, until the
+    // window closes or the session ends.
+    journal::Journal *journal() const { return m_journal.get(); }
+    // The journal's status line below the call list; hidden while all is well.
+    QLabel *journalNote() const { return m_journalNote; }
 
     // Fields, as the window's handlers use them.
     bool onServer = false;
@@ -162,8 +193,43 @@ protected:
 private:
     void buildComponents();
     void refreshContexts();
+    // Says once when the bed file was cut short by a NUL.
+    void noticeCutBedFile();
     void releaseCallsAndBeds();
+    void saveBeds();
+    void fitFrameToWorkArea();
     QString dataFile(const char *name) const;
+    // Milliseconds since the window was built: the link supervision's clock.
+    qint64 uptimeMs() const { return m_uptime.elapsed(); }
+    // Carries out what a step of the link supervision asks: banner, title,
+    // fault sound; then arms the link timer for the next step.
+    void applyLink(const LinkSupervisor::Step &step);
+    void placeBanner();
+    void showOverflowRow(qint32 row, qint32 notShown, bool overdue);
+    // The tick's display part: which entries show on which rows.
+    void layOutCallList();
+
+    // A new call on a bed: its line in the call list (in place of the line
+    // of an ended call that the tick has not swept yet), the calling
+    // picture, the bill overlay for a bill call, and its sound.
+    // A picture that cannot be shown does not stop the call: its error is
+    // handed back, to be raised once the call is complete.
+    tincoming *startCall(Ttable *bed, const QString &code, const QString &responsible,
+                         const QString &name, CallKind kind, journal::CallId journalId,
+                         std::exception_ptr *pictureError);
+    // The entry's call ends now, for this reason: recorded once in the journal.
+    void journalCallEnded(tincoming &entry, journal::EndReason reason);
+
+    // The call journal (src/app/CallJournal.cpp).
+    void startJournal();
+    void restoreCalls(const QList<journal::RestorableCall> &calls);
+    void showJournalStatus(const QString &status);
+    // Height the journal's status line takes from the call list: 0 while hidden.
+    qint32 journalNoteHeight() const;
+    void placeJournalNote();
+    // The console ends: every open call ends "console closed", and the last
+    // records reach the file (waiting a few seconds at most).
+    void closeJournal();
 
     Files m_files;
     AnimationClock *m_clock = nullptr;
@@ -173,6 +239,18 @@ private:
     TableContext m_tableContext;
     EntryContext m_entryContext;
     bool m_fitToWorkArea = false;
+    bool m_keepBackup = false; // a save failed after its backup: keep that backup
+    std::optional<QStringList> m_savedBedLines; // what this run's last save wrote
+    SafetySettings m_safety;
+    LinkSupervisor m_link;
+    QElapsedTimer m_uptime;
+    QTimer *m_linkTimer = nullptr; // single shot, armed for the supervision's next step
+    LinkBanner *m_banner = nullptr;
+    TextLabel *m_overflow = nullptr; // "+N вызовов не показано"
+    std::optional<bool> m_serverFound; // what the log last said of the call server
+    std::unique_ptr<journal::Journal> m_journal;
+    QLabel *m_journalNote = nullptr;
+    bool m_replied = false; // a presence reply since the last search tick, in any mode
 };
 
 } // namespace kalvora

@@ -29,7 +29,7 @@ void tincoming::createLabels()
     const EntryContext &c = m_context;
     const qint32 left = at(c.panelLeft, c.cx);
     const qint32 top = at(c.panelTop, c.cy);
-    const QString texts[3] = { m_str1, m_str2, QString() };
+    const QString texts[3] = { responsibleText(m_str1, marks.acknowledged), m_str2, QString() };
     const qint32 lefts[3] = { left, at(left, c.cw1), at(left, c.cw2) };
     TextLabel **labels[3] = { &l1, &l2, &l3 };
     for (int i = 0; i < 3; ++i) {
@@ -61,6 +61,13 @@ void tincoming::ShowLabel(qint32 n)
             label->setColor(colour);
     }
     lastN = r;
+}
+
+void tincoming::acknowledge()
+{
+    marks.acknowledged = true;
+    if (l1)
+        l1->setText(responsibleText(m_str1, true));
 }
 
 void tincoming::HideLabel()

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "journal/JournalTypes.h"
+#include "safety/CallMarks.h"
+
 #include <QFont>
 #include <QString>
 
@@ -48,6 +51,15 @@ public:
 
     const QString &responsible() const { return m_str1; }
     const QString &bedText() const { return m_str2; }
+
+    // How the call started and whether it has been acknowledged.
+    CallMarks marks;
+    // Acknowledges the call: the first column shows it; the bed keeps calling.
+    void acknowledge();
+
+    // The call's number in the journal while the call is open in it; none
+    // without a journal, and once its end has been recorded.
+    journal::CallId journalId = journal::kNoCall;
 
 private:
     void createLabels();

@@ -2,6 +2,7 @@
 
 #include "FormTable.h"
 #include "app/TkrdoMF.h"
+#include "journal/Journal.h"
 #include "ui/Errors.h"
 #include "ui/PictureControl.h"
 
@@ -41,10 +42,26 @@ void TkrdoMF::FormMouseDown(Qt::MouseButton Button)
 {
     if (!isinit || Button != Qt::LeftButton || !curTable)
         return;
-    if (curMode == 1)
+    if (curMode == 1) {
         curTable->setDragging(!curTable->isDrag);
-    else
-        curTable->ShutOff(); // on the console only; the server is not told
+        return;
+    }
+    // Neither acknowledging nor ending a call is told to the server.
+    tincoming *entry = nullptr;
+    for (const auto &item : sinc) {
+        if (item.object->table == curTable)
+            entry = item.object.get();
+    }
+    if (leftClickOutcome(m_safety.ClickAction, curTable->isOn, entry ? &entry->marks : nullptr)
+        == ClickOutcome::Acknowledge) {
+        entry->acknowledge(); // the bed keeps calling
+        if (m_journal)
+            m_journal->callAcknowledged(entry->journalId);
+        return;
+    }
+    if (m_journal && entry && curTable->isOn)
+        journalCallEnded(*entry, journal::EndReason::Click);
+    curTable->ShutOff();
 }
 
 void TkrdoMF::iBackgroundMouseMove(qint32 X, qint32 Y)
@@ -77,7 +94,11 @@ void TkrdoMF::nm1Click()
         nm1->setChecked(false);
         nm1_->setChecked(false);
         curMode = 0;
-        setWindowTitle(QStringLiteral("Kalvora."));
+        // A bed still picked up is put down where it is; held, it would stay
+        // the target of every later click and of the bed menu's commands.
+        if (curTable && curTable->isDrag)
+            curTable->setDragging(false);
+        setWindowTitle(*linkTitle(TitleMoment::MoveModeLeft, false, m_link.isLost(), onServer));
     } else {
         nm1->setChecked(true);
         nm1_->setChecked(true);
@@ -116,9 +137,10 @@ void TkrdoMF::N2Click()
     Ttable *bed = curTable;
     if (sl.indexOf(bed) < 0)
         return;
-    TimerPlus->stop();
     for (qsizetype i = 0; i < sinc.size(); ++i) {
         if (sinc.at(i)->table == bed) {
+            if (m_journal && bed->isOn)
+                journalCallEnded(*sinc.at(i), journal::EndReason::BedDeleted);
             sinc.takeAt(i); // destroyed here, its line with it
             break;
         }
@@ -127,7 +149,10 @@ void TkrdoMF::N2Click()
     removed->Hide();
     removed.reset();
     curTable = nullptr;
-    TimerPlus->start();
+    // The tick is on afterwards and keeps its rhythm: a deletion does not hold
+    // back the other calls' timing.
+    if (!TimerPlus->isActive())
+        TimerPlus->start();
 }
 
 } // namespace kalvora

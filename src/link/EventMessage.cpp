@@ -2,15 +2,20 @@
 
 #include "plan/BedLine.h"
 
+#include <QStringDecoder>
 #include <QStringList>
 
 namespace kalvora {
 
 QString decodeDatagram(const QByteArray &bytes)
 {
-    // QString::fromUtf8 keeps embedded zero bytes and replaces each ill-formed
-    // sequence with U+FFFD.
-    return QString::fromUtf8(bytes.constData(), bytes.size());
+    // Embedded zero bytes stay, each ill-formed sequence becomes U+FFFD, and
+    // a leading byte-order mark is a character like any other (U+FEFF): a
+    // decoder drops it unless told to keep it.
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless
+                               | QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(bytes);
 }
 
 EventMessage parseEventMessage(QStringView text)

@@ -6,7 +6,8 @@
 namespace kalvora {
 
 // The text of a datagram: its bytes as UTF-8, ill-formed sequences replaced
-// by U+FFFD and zero bytes kept as U+0000.
+// by U+FFFD, zero bytes kept as U+0000 and a leading byte-order mark kept as
+// U+FEFF.   "\xEF\xBB\xBF#101;8" => "\uFEFF#101;8"
 QString decodeDatagram(const QByteArray &bytes);
 
 // An event message: one prefix character (ignored), then

@@ -1,46 +1,64 @@
 #include "SoundPlayer.h"
 
+#include "settings/FileAccess.h"
+#include "settings/Logging.h"
+
 #include <QApplication>
-#include <QFile>
 #include <QFileInfo>
 #include <QSoundEffect>
 #include <QUrl>
 #include <QtEndian>
 
+#include <cerrno>
+#include <cstring>
+#include <sys/mman.h>
+#include <unistd.h>
+
 namespace kalvora {
 
-namespace {
-
-// Whether the file is a whole WAV file: a RIFF/WAVE header, a format chunk,
-// and a data chunk that the file holds to its end. The sound loader waits
-// forever for the rest of a cut-short or empty file, neither playing it nor
-// reporting an error, and the effect's destructor then waits for the loader:
-// such a file counts as one that cannot be played.
-bool wholeWaveFile(const QString &path)
+bool isWholeWaveFile(const QByteArray &bytes)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const qint64 size = file.size();
-    const QByteArray head = file.read(12);
-    if (head.size() < 12 || !head.startsWith("RIFF") || head.mid(8, 4) != "WAVE")
+    const qint64 size = bytes.size();
+    if (size < 12 || !bytes.startsWith("RIFF") || bytes.mid(8, 4) != "WAVE")
         return false;
     bool format = false;
     qint64 at = 12;
-    while (at + 8 <= size && file.seek(at)) {
-        const QByteArray chunk = file.read(8);
-        if (chunk.size() < 8)
-            return false;
-        const quint32 length = qFromLittleEndian<quint32>(chunk.constData() + 4);
+    while (at + 8 <= size) {
+        const char *chunk = bytes.constData() + at;
+        const quint32 length = qFromLittleEndian<quint32>(chunk + 4);
         if (at + 8 + qint64(length) > size)
             return false;
-        if (chunk.startsWith("fmt "))
+        if (std::memcmp(chunk, "fmt ", 4) == 0)
             format = length >= 16;
-        else if (chunk.startsWith("data"))
+        else if (std::memcmp(chunk, "data", 4) == 0)
             return format;
         at += 8 + qint64(length) + (length & 1);
     }
     return false;
+}
+
+namespace {
+
+// A private in-memory file holding the bytes: its descriptor, or -1.
+int inMemoryCopy(const QByteArray &bytes)
+{
+    const int fd = ::memfd_create("kalvora-sound", MFD_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    const char *data = bytes.constData();
+    qint64 left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, size_t(left));
+        if (n <= 0) {
+            if (n < 0 && errno == EINTR)
+                continue;
+            ::close(fd);
+            return -1;
+        }
+        data += n;
+        left -= n;
+    }
+    return fd;
 }
 
 } // namespace
@@ -50,12 +68,40 @@ SoundPlayer::SoundPlayer(QObject *parent)
 {
 }
 
-SoundPlayer::~SoundPlayer() = default;
+SoundPlayer::~SoundPlayer()
+{
+    // The effects go before the copies they load.
+    qDeleteAll(m_effects);
+    m_effects.clear();
+    for (int fd : std::as_const(m_copies))
+        ::close(fd);
+}
 
 QSoundEffect *SoundPlayer::effectFor(const QString &path)
 {
     if (QSoundEffect *effect = m_effects.value(path))
         return effect;
+    const FileRead read = readRegularFile(path, kMaxFileBytes, Links::Follow);
+    if (!read.ok() || !isWholeWaveFile(read.bytes)) {
+        if (!m_warned.contains(path)) {
+            m_warned.insert(path);
+            const QString problem = read.ok()
+                ? QFileInfo(path).absoluteFilePath() + QLatin1String(": not a whole WAV file")
+                : readFailureText(path, read);
+            qCWarning(lcData).noquote() << problem + QLatin1String(": the alert sounds instead");
+        }
+        return nullptr;
+    }
+    // The loader reads the checked bytes, whatever happens to the file
+    // afterwards; each copy's address is unique in the process, so no cached
+    // sample of an earlier copy under the same descriptor number is taken.
+    QUrl source = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+    if (const int fd = inMemoryCopy(read.bytes); fd >= 0) {
+        m_copies.append(fd);
+        static quint64 copies = 0;
+        source = QUrl::fromLocalFile(QStringLiteral("/proc/self/fd/%1").arg(fd));
+        source.setQuery(QStringLiteral("copy=%1").arg(++copies));
+    }
     auto *effect = new QSoundEffect(this);
     connect(effect, &QSoundEffect::statusChanged, this, [this, effect, path] {
         if (m_pending != path)
@@ -67,14 +113,14 @@ QSoundEffect *SoundPlayer::effectFor(const QString &path)
             m_pending.clear();
         }
     });
-    effect->setSource(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
+    effect->setSource(source);
     m_effects.insert(path, effect);
     return effect;
 }
 
 void SoundPlayer::preload(const QString &path)
 {
-    if (QFileInfo::exists(path) && wholeWaveFile(path))
+    if (QFileInfo::exists(path))
         effectFor(path);
 }
 
@@ -84,8 +130,7 @@ void SoundPlayer::play(const QString &path)
     ++m_requests;
     if (!QFileInfo::exists(path))
         return;
-    const bool playable = m_effects.contains(path) || wholeWaveFile(path);
-    QSoundEffect *effect = playable ? effectFor(path) : nullptr;
+    QSoundEffect *effect = effectFor(path);
     for (QSoundEffect *other : std::as_const(m_effects)) {
         if (other != effect && other->isPlaying())
             other->stop();
@@ -107,6 +152,14 @@ void SoundPlayer::play(const QString &path)
     }
     effect->stop();
     effect->play();
+}
+
+void SoundPlayer::stop(const QString &path)
+{
+    if (m_pending == path)
+        m_pending.clear();
+    if (QSoundEffect *effect = m_effects.value(path))
+        effect->stop();
 }
 
 void SoundPlayer::alert()

@@ -45,11 +45,20 @@ Expected<BedRecord> parseBedLine(QStringView line)
 
 namespace {
 
-QString withoutControls(QString text)
+// The reader ends a line at CR or LF and the text at a NUL; everything else,
+// tabs and other control characters included, reads back as it was written.
+// An unpaired surrogate cannot be written in UTF-8 at all: it is written as
+// U+FFFD, which a UTF-16 file's unpaired surrogate also reads as.
+QString fileSafe(QString text)
 {
-    for (QChar &c : text) {
-        if (c.unicode() < 0x20)
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        QChar &c = text[i];
+        if (c == u'\r' || c == u'\n' || c == u'\0')
             c = u' ';
+        else if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+        else if (c.isSurrogate())
+            c = QChar::ReplacementCharacter;
     }
     return text;
 }
@@ -58,9 +67,9 @@ QString withoutControls(QString text)
 
 QString formatBedLine(const BedRecord &bed)
 {
-    return withoutControls(bed.code) + u';' + QString::number(bed.dx) + u';'
-        + QString::number(bed.dy) + u';' + QString::number(bed.imagenumber) + u';'
-        + withoutControls(bed.l) + u';' + withoutControls(bed.cancelcode);
+    return fileSafe(bed.code) + u';' + QString::number(bed.dx) + u';' + QString::number(bed.dy)
+        + u';' + QString::number(bed.imagenumber) + u';' + fileSafe(bed.l) + u';'
+        + fileSafe(bed.cancelcode);
 }
 
 bool isBedLine(QStringView line)

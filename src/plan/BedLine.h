@@ -37,9 +37,13 @@ struct BedRecord {
 //   "101;350;420;3;Ward 1, bed 2;101C" => {101, 350, 420, 3, "Ward 1, bed 2", "101C"}
 Expected<BedRecord> parseBedLine(QStringView line);
 
-// The bed line for saving. Control characters (U+0000 to U+001F) in the text
-// fields are written as spaces, so that a name that arrived with a line end
-// cannot split its line or cut the file short.
+// The bed line for saving. The characters that would break the file are
+// written as spaces: CR and LF (the reader's line ends), so that a name that
+// arrived with a line end cannot split its line, and NUL, which would end the
+// file. Every other character, a tab or another control character included,
+// is written as it is, so a code stays the same code at the next start
+// (an unpaired surrogate, which no encoding holds, becomes U+FFFD).
+//   {"a\tb", 1, 2, 3, "x\r\ny", "c"} => "a\tb;1;2;3;x  y;c"
 QString formatBedLine(const BedRecord &bed);
 
 // Whether a file line holds a bed: it has text left once every character from

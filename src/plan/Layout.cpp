@@ -2,6 +2,8 @@
 
 #include "BedFile.h"
 #include "app/TkrdoMF.h"
+#include "journal/Journal.h"
+#include "settings/Logging.h"
 #include "ui/Coordinates.h"
 #include "ui/Errors.h"
 #include "ui/PictureControl.h"
@@ -112,8 +114,18 @@ void TkrdoMF::SaveTablesFile()
     lines.reserve(sl.size());
     for (const auto &item : sl)
         lines.append(formatBedLine(item.object->record()));
-    if (auto error = BedFile { m_files.dataDir }.save(lines))
-        throw KalvoraError(*error);
+    // Once a save has failed after its backup, the backup is the last good
+    // bed file until a save succeeds: it is not replaced again meanwhile.
+    const BedFile::SaveOutcome saved = BedFile { m_files.dataDir }.save(lines, m_keepBackup);
+    if (m_journal)
+        m_journal->bedFileSaved(!saved.error, saved.error.value_or(QString()));
+    if (saved.error) {
+        m_keepBackup = m_keepBackup || saved.backupWritten;
+        throw KalvoraError(*saved.error);
+    }
+    m_keepBackup = false;
+    qCInfo(lcBeds).noquote() << lines.size() << "beds saved to"
+                             << BedFile { m_files.dataDir }.path();
 }
 
 } // namespace kalvora

@@ -40,4 +40,18 @@ private:
 // Success or an error text.
 using Status = std::optional<QString>;
 
+// A text quoted in an error, cut to a readable length: at most `maxChars`
+// characters, the cut marked by an ellipsis (a surrogate pair is never split).
+// An error box holds a sentence, not a 50 MB field of a damaged file.
+//   excerptForError(u"12345", 3) => "123…"     excerptForError(u"12", 3) => "12"
+inline QString excerptForError(QStringView text, qsizetype maxChars = 48)
+{
+    if (text.size() <= maxChars)
+        return text.toString();
+    qsizetype cut = maxChars;
+    if (cut > 0 && text[cut - 1].isHighSurrogate())
+        --cut;
+    return text.left(cut).toString() + QChar(0x2026);
+}
+
 } // namespace kalvora

@@ -1,8 +1,8 @@
 #include "IniFile.h"
 
+#include "FileAccess.h"
+#include "Logging.h"
 #include "TextFile.h"
-
-#include <QFileInfo>
 
 namespace kalvora {
 
@@ -103,17 +103,20 @@ QByteArray IniFile::toBytes() const
 
 IniFile IniFile::load(const QString &path)
 {
-    if (!QFileInfo::exists(path))
+    const FileRead read = readRegularFile(path, kMaxBytes, Links::Follow);
+    if (read.missing())
         return {};
-    auto text = readTextLines(path);
-    if (!text)
+    if (!read.ok()) {
+        qCWarning(lcSettings).noquote()
+            << readFailureText(path, read) + QLatin1String(": every setting takes its default");
         return {};
-    return IniFile(text->lines);
+    }
+    return IniFile(decodeTextLines(read.bytes).lines);
 }
 
 Status IniFile::save(const QString &path) const
 {
-    if (writeFileAtomically(path, toBytes()))
+    if (replaceFile(path, toBytes()))
         return QStringLiteral("Unable to write to %1").arg(path);
     return std::nullopt;
 }

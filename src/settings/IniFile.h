@@ -33,7 +33,12 @@ public:
     // The file's bytes: UTF-8 without byte-order mark, lines ending in LF.
     QByteArray toBytes() const;
 
-    // A missing file is an empty profile.
+    // The largest profile file read (a real one holds a few kilobytes).
+    static constexpr qint64 kMaxBytes = 1024 * 1024;
+
+    // A missing file is an empty profile; so is one that cannot be read, is
+    // not a regular file (a FIFO, a device, or a link to one) or is larger
+    // than kMaxBytes, which is also logged.
     static IniFile load(const QString &path);
     Status save(const QString &path) const;
 

@@ -1,5 +1,7 @@
 #include "IntConvert.h"
 
+#include "Expected.h"
+
 #include <limits>
 
 namespace kalvora {
@@ -76,7 +78,8 @@ std::optional<qint32> StrToInt(QStringView text)
 
 QString invalidIntegerError(QStringView text)
 {
-    return QLatin1Char('\'') + text.toString() + QLatin1String("' is not a valid integer value");
+    return QLatin1Char('\'') + excerptForError(text)
+        + QLatin1String("' is not a valid integer value");
 }
 
 } // namespace kalvora

@@ -16,7 +16,9 @@ namespace kalvora {
 //   "12 " => none      "2147483648" => none     "0x" => none
 std::optional<qint32> StrToInt(QStringView text);
 
-// The conversion error for a text that is not an integer: '<text>' is not a valid integer value
+// The conversion error for a text that is not an integer:
+//   '<text>' is not a valid integer value
+// with a long text cut short (excerptForError).
 QString invalidIntegerError(QStringView text);
 
 } // namespace kalvora

@@ -11,4 +11,5 @@ Q_DECLARE_LOGGING_CATEGORY(lcSettings) // "kalvora.settings": the settings file
 Q_DECLARE_LOGGING_CATEGORY(lcBeds) // "kalvora.beds": the bed file, its loading and saving
 Q_DECLARE_LOGGING_CATEGORY(lcLink) // "kalvora.link": the listener, the ping, the server's presence
 Q_DECLARE_LOGGING_CATEGORY(lcCalls) // "kalvora.calls": calls and the call list
+Q_DECLARE_LOGGING_CATEGORY(lcData) // "kalvora.data": the pictures and sounds of the data folder
 } // namespace kalvora

@@ -117,4 +117,31 @@ Settings readSettings(const QString &path)
     return s;
 }
 
+Status settingsError(const Settings &s, const QString &path)
+{
+    if (s.FromServerPort == 0)
+        return QStringLiteral(
+                   "Порт FromServerPort в файле настроек \"%1\" равен 0 (берутся младшие "
+                   "16 бит значения): на таком порту консоль не может принимать вызовы. "
+                   "Укажите порт от 1 до 65535")
+            .arg(path);
+    return std::nullopt;
+}
+
+QStringList settingsWarnings(const Settings &s, const QString &path)
+{
+    QStringList warnings;
+    if (s.FromServerPort == s.ToServerPort && s.sToServer == s.sFromServer)
+        warnings.append(QStringLiteral("%1: FromServerPort and ToServerPort are both %2 and "
+                                       "ToServerPing equals FromServePing: the console's own ping "
+                                       "counts as the server's presence reply")
+                            .arg(path, QString::number(s.FromServerPort)));
+    if (s.sFromServer.isEmpty())
+        warnings.append(QStringLiteral("%1: FromServePing is empty: the server's presence reply "
+                                       "cannot be recognised (only a datagram without text would "
+                                       "match it)")
+                            .arg(path));
+    return warnings;
+}
+
 } // namespace kalvora

@@ -3,6 +3,7 @@
 #include "Expected.h"
 
 #include <QString>
+#include <QStringList>
 
 namespace kalvora {
 
@@ -42,6 +43,18 @@ Status writeSettingComments(const QString &path);
 Status writeSettingDefaults(const QString &path);
 // Reads every setting; a missing or malformed value gives its default.
 Settings readSettings(const QString &path);
+
+// Settings the console cannot start with: a listening port of 0 (written as
+// 0, or as 65536 or another value whose low 16 bits are 0) would make the
+// system choose a random port, on which no server sends. The error names the
+// key and the file.
+Status settingsError(const Settings &s, const QString &path);
+
+// Settings that work but are almost certainly a mistake, one sentence each
+// (for the log): equal listening and ping ports with equal ping and reply
+// texts (the console's own ping then counts as the server's reply), and an
+// empty reply text (which no datagram with text can match).
+QStringList settingsWarnings(const Settings &s, const QString &path);
 
 // A string value as the console reads it: at most this many characters.
 constexpr qsizetype kMaxSettingLength = 2047;

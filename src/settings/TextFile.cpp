@@ -1,14 +1,10 @@
 #include "TextFile.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 #include <QStringDecoder>
 
 #include <cerrno>
 #include <cstring>
 #include <iconv.h>
-#include <unistd.h>
 
 namespace kalvora {
 
@@ -16,13 +12,55 @@ namespace {
 
 constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 
-// The text of bytes that are valid UTF-8 (a sequence cut off at the end is
-// not), or nothing.
-std::optional<QString> strictUtf8(const QByteArray &bytes)
+// Counts the well-formed multi-byte sequences of 8-bit text and its
+// ill-formed parts, each maximal ill-formed part once (as a decoder replaces
+// it by one U+FFFD). Sequences follow the table of well-formed UTF-8.
+struct Utf8Census {
+    qsizetype multiByte = 0;
+    qsizetype illFormed = 0;
+};
+
+Utf8Census utf8Census(QByteArrayView bytes)
 {
-    if (!bytes.isValidUtf8())
-        return std::nullopt;
-    return QString::fromUtf8(bytes);
+    Utf8Census census;
+    const qsizetype n = bytes.size();
+    const auto at = [&bytes](qsizetype i) { return quint8(bytes[i]); };
+    for (qsizetype i = 0; i < n;) {
+        const quint8 lead = at(i);
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        int more = 0;
+        quint8 low = 0x80, high = 0xBF; // range of the second byte
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            more = 1;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            more = 2;
+            low = lead == 0xE0 ? 0xA0 : 0x80;
+            high = lead == 0xED ? 0x9F : 0xBF;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            more = 3;
+            low = lead == 0xF0 ? 0x90 : 0x80;
+            high = lead == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            ++census.illFormed;
+            ++i;
+            continue;
+        }
+        qsizetype j = i + 1;
+        for (int k = 0; k < more; ++k, ++j) {
+            const quint8 lo = k == 0 ? low : 0x80, hi = k == 0 ? high : 0xBF;
+            if (j >= n || at(j) < lo || at(j) > hi)
+                break;
+        }
+        if (j == i + 1 + more)
+            ++census.multiByte;
+        else
+            ++census.illFormed;
+        i = j;
+    }
+    return census;
 }
 
 // Runs iconv over the whole input; characters it cannot convert are replaced
@@ -104,9 +142,46 @@ QStringList splitLines(QStringView text)
     return lines;
 }
 
-QString systemReason(int error)
+uint unit(char c)
 {
-    return QString::fromLocal8Bit(std::strerror(error));
+    return uchar(c);
+}
+uint unit(QChar c)
+{
+    return c.unicode();
+}
+
+// Line ends in the text (CR LF counting once).
+template<class View> qsizetype countLineEnds(View text)
+{
+    qsizetype ends = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const uint c = unit(text[i]);
+        if (c == '\r' || c == '\n') {
+            ++ends;
+            if (c == '\r' && i + 1 < text.size() && unit(text[i + 1]) == '\n')
+                ++i;
+        }
+    }
+    return ends;
+}
+
+// Lines that hold a character above U+0020 (in 8-bit text every non-ASCII
+// byte is one), as a reader would keep them.
+template<class View> qsizetype countTextLines(View text)
+{
+    qsizetype lines = 0;
+    bool holdsText = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const uint c = unit(text[i]);
+        if (c == '\r' || c == '\n') {
+            lines += holdsText ? 1 : 0;
+            holdsText = false;
+        } else if (c > 0x20) {
+            holdsText = true;
+        }
+    }
+    return lines + (holdsText ? 1 : 0);
 }
 
 } // namespace
@@ -123,6 +198,14 @@ QByteArray encodeCp1251(QStringView text)
 {
     const QByteArray utf16(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
     return iconvConvert("WINDOWS-1251", "UTF-16LE", utf16, QByteArray("?"), 2);
+}
+
+bool isMostlyUtf8(QByteArrayView bytes)
+{
+    if (bytes.isValidUtf8())
+        return true;
+    const Utf8Census census = utf8Census(bytes);
+    return census.multiByte >= 4 * census.illFormed;
 }
 
 TextLines decodeTextLines(const QByteArray &bytes)
@@ -148,18 +231,28 @@ TextLines decodeTextLines(const QByteArray &bytes)
         // In an 8-bit text the NUL that ends it is a zero byte: what follows
         // (junk left by a crash, say) must not decide the encoding.
         const qsizetype nulByte = bytes.indexOf('\0');
-        const QByteArray head = nulByte >= 0 ? bytes.left(nulByte) : bytes;
-        if (auto utf8 = strictUtf8(head)) {
+        const QByteArrayView head =
+            QByteArrayView(bytes).first(nulByte >= 0 ? nulByte : bytes.size());
+        if (nulByte >= 0) {
+            result.nulLine = countLineEnds(head) + 1;
+            result.linesAfterNul = countTextLines(QByteArrayView(bytes).sliced(nulByte + 1));
+        }
+        if (isMostlyUtf8(head)) {
             result.encoding = TextEncoding::Utf8;
-            text = std::move(*utf8);
+            text = QString::fromUtf8(head);
         } else {
             result.encoding = TextEncoding::Cp1251;
-            text = decodeCp1251(head);
+            text = decodeCp1251(head.toByteArray());
         }
+        result.lines = splitLines(text);
+        return result;
     }
     const qsizetype nul = text.indexOf(QChar(u'\0'));
-    if (nul >= 0)
+    if (nul >= 0) {
+        result.nulLine = countLineEnds(QStringView(text).left(nul)) + 1;
+        result.linesAfterNul = countTextLines(QStringView(text).mid(nul + 1));
         text.truncate(nul);
+    }
     result.lines = splitLines(text);
     return result;
 }
@@ -194,61 +287,12 @@ QByteArray encodeTextLines(const QStringList &lines, TextEncoding encoding)
     return {};
 }
 
-Expected<QByteArray> readWholeFile(const QString &path)
+Expected<TextLines> readTextLines(const QString &path, qint64 maxBytes, Links links)
 {
-    QFile file(path);
-    errno = 0;
-    if (!file.open(QIODevice::ReadOnly)) {
-        const int err = errno;
-        return Expected<QByteArray>::failure(
-            QStringLiteral("Cannot open file \"%1\". %2")
-                .arg(QFileInfo(path).absoluteFilePath(),
-                     err ? systemReason(err) : file.errorString()));
-    }
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return Expected<QByteArray>::failure(
-            QStringLiteral("Cannot read file \"%1\". %2")
-                .arg(QFileInfo(path).absoluteFilePath(), file.errorString()));
-    return bytes;
-}
-
-Expected<TextLines> readTextLines(const QString &path)
-{
-    auto bytes = readWholeFile(path);
-    if (!bytes)
-        return Expected<TextLines>::failure(bytes.error());
-    return decodeTextLines(bytes.value());
-}
-
-Status writeFileAtomically(const QString &path, const QByteArray &bytes)
-{
-    QSaveFile file(path);
-    // Without a writable folder QSaveFile would fall back to writing the file in
-    // place, which is exactly what must not happen.
-    file.setDirectWriteFallback(false);
-    const auto failure = [&](int err) {
-        return QStringLiteral("Cannot create file \"%1\". %2")
-            .arg(QFileInfo(path).absoluteFilePath(), err ? systemReason(err) : file.errorString());
-    };
-    errno = 0;
-    // Unbuffered: a buffered write only fails when commit() flushes it, and
-    // commit() then still puts the cut-short file in place of the old one
-    // (a full disk would leave an empty bed file).
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return failure(errno);
-    errno = 0;
-    // The data must be on the disk before the new file replaces the old one;
-    // commit() ignores the errors of its own sync.
-    if (file.write(bytes) != bytes.size() || ::fsync(file.handle()) != 0) {
-        const int err = errno;
-        file.cancelWriting();
-        return failure(err);
-    }
-    errno = 0;
-    if (!file.commit())
-        return failure(errno);
-    return std::nullopt;
+    const FileRead read = readRegularFile(path, maxBytes, links);
+    if (!read.ok())
+        return Expected<TextLines>::failure(readFailureText(path, read));
+    return decodeTextLines(read.bytes);
 }
 
 } // namespace kalvora

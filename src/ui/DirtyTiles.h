@@ -93,9 +93,9 @@ public:
                 continue;
             }
             bandStart = rects.size();
-            for (const auto &[first, last] : band) {
-                const int left = first * tile;
-                const int right = std::min((last + 1) * tile, m_size.width());
+            for (const auto &[from, to] : band) {
+                const int left = from * tile;
+                const int right = std::min((to + 1) * tile, m_size.width());
                 rects.append(QRect(left, top, right - left, height));
             }
             previous = band;

@@ -1,5 +1,8 @@
 #include "Errors.h"
 
+#include "settings/Expected.h"
+#include "settings/Logging.h"
+
 #include <QApplication>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -65,10 +68,16 @@ QString withFullStop(const QString &text)
     return text;
 }
 
+QString readableErrorText(const QString &text)
+{
+    return excerptForError(text, kMaxErrorTextLength);
+}
+
 void showError(const QString &text)
 {
-    messageBox(errorCaption(QCoreApplication::applicationFilePath()), withFullStop(text),
-               BoxIcon::Error);
+    const QString shown = withFullStop(readableErrorText(text));
+    qCWarning(lcApp).noquote() << "Error box:" << shown;
+    messageBox(errorCaption(QCoreApplication::applicationFilePath()), shown, BoxIcon::Error);
 }
 
 bool guarded(const std::function<void()> &handler)
@@ -104,6 +113,18 @@ bool confirmBox(const QString &caption, const QString &text)
                     QApplication::activeWindow());
     box.setDefaultButton(QMessageBox::Ok);
     return box.exec() == QMessageBox::Ok;
+}
+
+void noticeBox(QWidget *window, const QString &caption, const QString &text)
+{
+    if (nonInteractive()) {
+        recordBox(caption, text);
+        return;
+    }
+    auto *box = new QMessageBox(QMessageBox::Warning, caption, text, QMessageBox::Ok, window);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
 }
 
 void setBoxObserver(std::function<bool(const BoxRecord &)> observer)

@@ -35,8 +35,15 @@ QString errorCaption(const QString &executableName);
 // sorts above ".".   "No such file" => "No such file."   "(x)" => "(x)"
 QString withFullStop(const QString &text);
 
+// The text of an error as a box shows it: cut to kMaxErrorTextLength
+// characters (an ellipsis marks the cut), so that no error, whatever it
+// quotes, makes a box that takes minutes and gigabytes to lay out.
+constexpr qsizetype kMaxErrorTextLength = 1000;
+QString readableErrorText(const QString &text);
+
 // Shows an error the way the console reports every unexpected failure: a box
-// with an error icon, the error caption and an OK button.
+// with an error icon, the error caption and an OK button, its text readable
+// and with its full stop.
 void showError(const QString &text);
 
 // Runs a handler; an error it raises is shown by showError and the program
@@ -49,6 +56,9 @@ bool guarded(const std::function<void()> &handler);
 enum class BoxIcon { None, Error, Question, Warning };
 void messageBox(const QString &caption, const QString &text, BoxIcon icon);
 bool confirmBox(const QString &caption, const QString &text); // OK => true
+// A notice that does not block: a box with a warning icon that stays beside
+// the window, which goes on working, until its OK button closes it.
+void noticeBox(QWidget *window, const QString &caption, const QString &text);
 
 // In non-interactive runs an observer may watch the boxes and give the answer
 // (true for OK); without one every box answers OK. Tests use it.

@@ -1,10 +1,10 @@
 #include "Picture.h"
 
 #include "Errors.h"
+#include "settings/FileAccess.h"
+#include "settings/Logging.h"
 
 #include <QBuffer>
-#include <QDateTime>
-#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QImageReader>
@@ -18,6 +18,10 @@ int frameDelayMs(int hundredths)
 }
 
 namespace {
+
+// Qt's limit for one decoded image, in MB: above the largest frame the
+// console's own limits admit (8192 x 8192 pixels of 4 bytes, 256 MB).
+constexpr int kQtAllocationLimitMb = 288;
 
 // A decoder's frame delay is in milliseconds; the console counts it in
 // hundredths of a second, a delay of 0 standing for 5.
@@ -62,6 +66,16 @@ QList<int> gifDelays(const QByteArray &bytes)
     return delays;
 }
 
+// The logical screen of a GIF, at which size every frame is composed; empty
+// when the bytes are not a GIF.
+QSize gifScreen(const QByteArray &bytes)
+{
+    if (bytes.size() < 10 || (!bytes.startsWith("GIF87a") && !bytes.startsWith("GIF89a")))
+        return {};
+    const auto le16 = [&bytes](int i) { return quint8(bytes[i]) | (quint8(bytes[i + 1]) << 8); };
+    return QSize(le16(6), le16(8));
+}
+
 // Files decoded in this process, shared while any holder uses them. The key
 // includes size and modification time, so a changed file is decoded anew.
 QHash<QString, std::weak_ptr<const PictureData>> &pictureCache()
@@ -72,29 +86,61 @@ QHash<QString, std::weak_ptr<const PictureData>> &pictureCache()
 
 } // namespace
 
-Picture decodePicture(const QByteArray &bytes)
+Picture decodePicture(const QByteArray &bytes, const PictureLimits &limits)
 {
+    // Qt refuses a single image of more than 128 MB by default, which a plan
+    // of 6000 x 6000 pixels (144 MB) already is; the console's own limits
+    // decide instead, and Qt's stays a little above the largest frame they let
+    // through.
+    static const bool qtLimitRaised = [] {
+        QImageReader::setAllocationLimit(kQtAllocationLimitMb);
+        return true;
+    }();
+    Q_UNUSED(qtLimitRaised);
+
     auto data = std::make_shared<PictureData>();
+    const auto overLimits = [&data] {
+        data->frames.clear();
+        data->size = QSize();
+        data->cycleMs = 0;
+        data->overLimits = true;
+        return Picture(data);
+    };
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
     reader.setDecideFormatFromContent(true);
     const QList<int> storedDelays = gifDelays(bytes);
+    // What the header tells is checked before anything is decoded: every
+    // frame of a GIF has the size of its logical screen.
+    const QSize screen = gifScreen(bytes);
+    if (const QSize declared = screen.isEmpty() ? reader.size() : screen; declared.isValid()) {
+        const qint64 frames = std::max<qint64>(1, storedDelays.size());
+        const qint64 framePixels = qint64(declared.width()) * declared.height();
+        if (frames > limits.frames || framePixels > limits.pixels / frames)
+            return overLimits();
+    }
+    qint64 pixels = 0;
     // Frames are composed by the decoder; read them all.
     while (true) {
         QImage image = reader.read();
         if (image.isNull())
             break;
         const qsizetype index = qsizetype(data->frames.size());
+        if (index >= limits.frames)
+            return overLimits();
         const int delay = index < storedDelays.size() ? frameDelayMs(storedDelays[index])
                                                       : consoleDelay(reader.nextImageDelay());
         if (data->frames.empty())
             data->size = image.size();
         else if (image.size() != data->size)
             image = image.copy(QRect(QPoint(0, 0), data->size));
+        pixels += qint64(data->size.width()) * data->size.height();
+        if (pixels > limits.pixels)
+            return overLimits();
         data->frames.push_back(
-            { image.convertToFormat(QImage::Format_ARGB32_Premultiplied), delay });
+            { std::move(image).convertToFormat(QImage::Format_ARGB32_Premultiplied), delay });
         data->cycleMs += delay;
         if (!reader.supportsAnimation() || reader.imageCount() == 1)
             break;
@@ -108,12 +154,15 @@ Picture decodePicture(const QByteArray &bytes)
 
 LoadOutcome PictureHolder::loadFromFile(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const FileRead read = readRegularFile(path, kMaxFileBytes, Links::Follow);
+    if (!read.ok() && read.problem != ReadProblem::TooLarge) {
+        if (!read.missing())
+            qCWarning(lcData).noquote()
+                << readFailureText(path, read) + QLatin1String(": not loaded");
         return LoadOutcome::NotOpened;
-    const QFileInfo info(path);
-    const QString key = info.absoluteFilePath() + u'|' + QString::number(info.size()) + u'|'
-        + QString::number(info.lastModified().toMSecsSinceEpoch());
+    }
+    const QString key = QFileInfo(path).absoluteFilePath() + u'|' + QString::number(read.size)
+        + u'|' + QString::number(read.modifiedNs);
     Picture picture;
     {
         const auto it = pictureCache().constFind(key);
@@ -121,7 +170,22 @@ LoadOutcome PictureHolder::loadFromFile(const QString &path)
             picture = it->lock();
     }
     if (!picture) {
-        picture = decodePicture(file.readAll());
+        if (read.ok()) {
+            picture = decodePicture(read.bytes);
+        } else {
+            auto tooLarge = std::make_shared<PictureData>();
+            tooLarge->overLimits = true;
+            picture = tooLarge;
+        }
+        if (picture->overLimits)
+            qCWarning(lcData).noquote()
+                << QStringLiteral(
+                       "%1: the picture is larger than the console shows (at most %2 MB as a "
+                       "file, %3 pixels in all its frames together, %4 frames): not shown")
+                       .arg(QFileInfo(path).absoluteFilePath(),
+                            QString::number(kMaxFileBytes / (1024 * 1024)),
+                            QString::number(PictureLimits().pixels),
+                            QString::number(PictureLimits().frames));
         pictureCache().insert(key, picture);
     }
     m_picture = picture;

@@ -53,10 +53,10 @@ class TestPointer : public QObject {
     std::unique_ptr<ConsoleFixture> m_fixture;
     TkrdoMF *w = nullptr;
 
-    void startConsole(const QStringList &beds = {})
+    void startConsole(const QStringList &beds = {}, const QMap<QString, QString> &settings = {})
     {
         m_fixture = std::make_unique<ConsoleFixture>();
-        m_fixture->writeSettings();
+        m_fixture->writeSettings(settings);
         if (!beds.isEmpty())
             m_fixture->writeBeds(beds);
         w = &m_fixture->start();
@@ -150,15 +150,25 @@ private slots:
     {
         QTest::addColumn<QString>("where");
         QTest::addColumn<bool>("cancels");
-        QTest::newRow("on the icon") << "icon" << true;
-        QTest::newRow("on the name label") << "label" << true;
-        QTest::newRow("on the bill overlay") << "overlay" << false;
+        QTest::addColumn<QString>("action"); // ClickAction; empty: none set
+        QTest::newRow("on the icon") << "icon" << true << QString();
+        QTest::newRow("on the name label") << "label" << true << QString();
+        QTest::newRow("on the bill overlay") << "overlay" << false << QString();
+        QTest::newRow("cancel set, on the icon") << "icon" << true << "cancel";
+        QTest::newRow("acknowledge, then end, on the icon") << "icon" << true << "acknowledge";
+        QTest::newRow("acknowledge, then end, on the name label")
+            << "label" << true << "Acknowledge";
+        QTest::newRow("acknowledge, on the bill overlay") << "overlay" << false << "acknowledge";
     }
     void leftClick_cancelsCallAtOnce_entryLeavesAtNextTick()
     {
         QFETCH(QString, where);
         QFETCH(bool, cancels);
-        startConsole();
+        QFETCH(QString, action);
+        QMap<QString, QString> settings;
+        if (!action.isEmpty())
+            settings.insert(QStringLiteral("Safety/ClickAction"), action);
+        startConsole({}, settings);
         Ttable *b = bed("101");
         w->AddSinc(QStringLiteral("#101;4;Nurse;Bed 1")); // a call with the bill overlay
         QVERIFY(b->isOn);
@@ -166,6 +176,16 @@ private slots:
         move(spot(where, b)); // label and overlay stop moves: the bed stays current
         QCOMPARE(w->curTable, b);
 
+        if (action.compare(u"acknowledge", Qt::CaseInsensitive) == 0 && cancels) {
+            // The first click acknowledges: the bed keeps calling, its line stays.
+            click(spot(where, b));
+            QVERIFY(b->isOn);
+            QVERIFY(!b->iB->isHidden());
+            QCOMPARE(b->iT->holder().picture(), w->iGreenTable[size_t(b->imagenumber)].picture());
+            w->TimerPlusTimer();
+            QCOMPARE(w->sinc.size(), 1);
+            QCOMPARE(w->sinc.at(0)->l1->text(), QString::fromUtf8("✓ Nurse"));
+        }
         click(spot(where, b));
         QCOMPARE(b->isOn, !cancels);
         QCOMPARE(b->iB->isHidden(), cancels);
@@ -329,18 +349,20 @@ private slots:
         QCOMPARE(centre(b), QPoint(307, 110));
     }
 
-    void leavingMoveMode_withBedHeld_leftClicksCancelThatBedsCall_data()
+    void leavingMoveMode_withBedHeld_putsItDown_data()
     {
         QTest::addColumn<QString>("where");
-        QTest::newRow("bare window") << "window";
-        QTest::newRow("plan") << "plan";
-        QTest::newRow("panel") << "panel";
-        QTest::newRow("another bed's icon") << "icon";
-        QTest::newRow("another bed's label") << "label";
+        QTest::addColumn<bool>("cancelsOther");
+        QTest::newRow("bare window") << "window" << false;
+        QTest::newRow("plan") << "plan" << false;
+        QTest::newRow("panel") << "panel" << false;
+        QTest::newRow("another bed's icon") << "icon" << true;
+        QTest::newRow("another bed's label") << "label" << true;
     }
-    void leavingMoveMode_withBedHeld_leftClicksCancelThatBedsCall()
+    void leavingMoveMode_withBedHeld_putsItDown()
     {
         QFETCH(QString, where);
+        QFETCH(bool, cancelsOther);
         startConsole();
         Ttable *held = bed("101");
         Ttable *other = bed("102");
@@ -350,18 +372,24 @@ private slots:
         pickUp(held);
         w->nm1Click();
         QCOMPARE(w->windowTitle(), QStringLiteral("Kalvora."));
+        // Put down where it is, with the default pointer and its hint back.
+        QVERIFY(!held->isDrag);
+        QCOMPARE(centre(held), QPoint(307, 110));
+        QVERIFY(!held->iT->hasCursor());
+        QVERIFY(!held->lab->hasCursor());
+        // The hint is the name the bed was created with, not the name a call gave it.
+        QCOMPARE(held->iT->toolTip(), QStringLiteral("Палата 1, койка 1"));
 
-        move(spot(QStringLiteral("plan"), other));
-        QCOMPARE(centre(held), QPoint(307, 110)); // no longer follows
-        QCOMPARE(w->curTable, held);
+        // From now on a click acts on the bed under the pointer, if any (a
+        // label stops moves: the pointer reaches it over its bed's icon).
+        move(spot(QStringLiteral("icon"), other));
         move(spot(where, other));
         click(spot(where, other));
-        QVERIFY(!held->isOn);
-        QVERIFY(other->isOn);
-        QCOMPARE(w->curTable, held);
-        QVERIFY(held->isDrag);
-        QCOMPARE(held->iT->cursor().shape(), Qt::DragMoveCursor);
-        QVERIFY(held->iT->toolTip().isEmpty());
+        QVERIFY(held->isOn);
+        QCOMPARE(other->isOn, !cancelsOther);
+        QCOMPARE(w->curTable, cancelsOther ? other : nullptr);
+        QCOMPARE(centre(held), QPoint(307, 110));
+        QVERIFY(!held->isDrag);
     }
 
     void pointerMoves_chooseWindowMenu_placesCarryTheirOwn()
@@ -393,9 +421,9 @@ private slots:
         QTest::newRow("label, pointer came from the plan") << "plan" << "label" << "PopupMenu1";
         QTest::newRow("label, pointer came from the icon") << "icon" << "label" << "PopupMenu2";
         QTest::newRow("plan, pointer came from the icon") << "icon" << "plan" << "PopupMenu1";
-        QTest::newRow("plan, bed held") << "held" << "plan" << "PopupMenu1";
-        QTest::newRow("panel, bed held") << "held" << "panel" << "PopupMenu1";
-        QTest::newRow("bare window, bed held") << "held" << "window" << "PopupMenu2";
+        QTest::newRow("plan, bed left held") << "held" << "plan" << "PopupMenu1";
+        QTest::newRow("panel, bed left held") << "held" << "panel" << "PopupMenu1";
+        QTest::newRow("bare window, bed left held") << "held" << "window" << "PopupMenu1";
         QTest::newRow("bare window, no bed") << "plan" << "window" << "PopupMenu1";
         QTest::newRow("bill overlay, pointer came from the plan") << "plan" << "overlay" << "PopupMenu2";
         // clang-format on

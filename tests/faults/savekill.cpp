@@ -9,9 +9,9 @@
 //       by k pixels in save k, printing "saved k" after each, until killed
 //
 // The kill points are found by defining the system calls the save makes
-// (write, and the renames and links that put a finished file in place) in
-// this executable, where they take precedence over
-// the C library's for every library of the process, Qt's included.
+// (write, and the renames and links that name a finished file and put it in
+// place) in this executable, where they take precedence over the C library's
+// for every library of the process.
 
 #include "NetworkGuard.h"
 #include "app/TkrdoMF.h"
@@ -58,18 +58,34 @@ bool inDataDir(int fd)
     return n > 0 && std::strncmp(target, g_dataDir.constData(), size_t(g_dataDir.size())) == 0;
 }
 
-bool endsWith(const char *path, const char *suffix)
+// The last part of a path: the save names files relative to their folder.
+const char *baseName(const char *path)
 {
-    const size_t p = std::strlen(path), s = std::strlen(suffix);
-    return p >= s && std::strcmp(path + p - s, suffix) == 0;
+    const char *slash = std::strrchr(path, '/');
+    return slash ? slash + 1 : path;
 }
 
-// Around a rename or link onto the backup or the bed file.
+bool named(const char *path, const char *name)
+{
+    return std::strcmp(baseName(path), name) == 0;
+}
+
+// A temporary name beside the file: "tables.txt.XXXXXX".
+bool temporaryNameOf(const char *path, const char *name)
+{
+    const char *base = baseName(path);
+    const size_t n = std::strlen(name);
+    return std::strncmp(base, name, n) == 0 && base[n] == '.';
+}
+
+// Around a rename or link that names a finished new backup or bed file
+// (its own name, or a temporary one beside it).
 void beforeRename(const char *to)
 {
-    if (g_phase == Phase::Backup && endsWith(to, "/tables.bac"))
+    if (g_phase == Phase::Backup && (named(to, "tables.bac") || temporaryNameOf(to, "tables.bac")))
         reached("backup-written");
-    else if (g_phase == Phase::BedFile && endsWith(to, "/tables.txt"))
+    else if (g_phase == Phase::BedFile
+             && (named(to, "tables.txt") || temporaryNameOf(to, "tables.txt")))
         reached("bed-written");
 }
 
@@ -77,14 +93,14 @@ void afterRename(const char *to, long result)
 {
     if (result != 0)
         return;
-    if (g_phase == Phase::BedFile && std::strstr(to, "/tables.txt.")) {
+    if (g_phase == Phase::BedFile && temporaryNameOf(to, "tables.txt")) {
         reached("bed-named"); // under a temporary name beside the old file
         return;
     }
-    if (g_phase == Phase::Backup && endsWith(to, "/tables.bac")) {
+    if (g_phase == Phase::Backup && named(to, "tables.bac")) {
         g_phase = Phase::BedFile;
         reached("between");
-    } else if (g_phase == Phase::BedFile && endsWith(to, "/tables.txt")) {
+    } else if (g_phase == Phase::BedFile && named(to, "tables.txt")) {
         g_phase = Phase::Done;
         reached("after");
     }
@@ -131,8 +147,8 @@ int renameat2(int fromDir, const char *from, int toDir, const char *to, unsigned
     return int(r);
 }
 
-// A new file's first name: Qt gives a finished unnamed temporary file its
-// name this way where no file has it yet.
+// A finished unnamed file's first name: its own where no file has it yet,
+// else a temporary one that is then renamed over the old file.
 int linkat(int fromDir, const char *from, int toDir, const char *to, int flags)
 {
     beforeRename(to);

@@ -22,6 +22,7 @@
 #include <QUdpSocket>
 
 #include <functional>
+#include <sys/stat.h>
 
 using namespace kalvora;
 using namespace kalvora::test;
@@ -102,7 +103,7 @@ class TestSaveFaults : public QObject {
         const QString tables = f.dataFile(QStringLiteral("tables.txt"));
         const QString backup = f.dataFile(QStringLiteral("tables.bac"));
         const QByteArray before = readAll(tables);
-        QVERIFY(!QFile::exists(backup));
+        QVERIFY(!QFile::exists(backup) || readAll(backup) == before);
         changeBeds(w, longNames);
         const QList<BedRecord> beds = recordsOf(w);
         const QStringList calls = callCodes(w);
@@ -156,8 +157,16 @@ private slots:
     }
     void init() { m_boxes.clear(); }
 
-    void unwritableFolderAtClose_keepsWindowOpenThenSaves()
+    void unwritableFolderAtClose_data()
     {
+        QTest::addColumn<bool>("backupExists");
+        QTest::addRow("no backup yet: refused until the folder is writable") << false;
+        // As on a ward where data/ is root's and only the two files are the group's.
+        QTest::addRow("both files writable: saved in place") << true;
+    }
+    void unwritableFolderAtClose()
+    {
+        QFETCH(bool, backupExists);
         {
             QTemporaryDir scratch;
             FolderWriteLock probe(scratch.path());
@@ -168,13 +177,106 @@ private slots:
         f.writeSettings();
         f.start();
         std::unique_ptr<FolderWriteLock> lock;
-        closeFailsThenSaves(
-            f, false, QStringLiteral("tables.bac"), QStringLiteral("Permission denied"),
-            [&] {
-                lock = std::make_unique<FolderWriteLock>(f.dataDir());
-                QVERIFY(lock->engaged());
-            },
-            [&] { lock->release(); });
+        if (!backupExists) {
+            closeFailsThenSaves(
+                f, false, QStringLiteral("tables.bac"), QStringLiteral("Permission denied"),
+                [&] {
+                    lock = std::make_unique<FolderWriteLock>(f.dataDir());
+                    QVERIFY(lock->engaged());
+                },
+                [&] { lock->release(); });
+            return;
+        }
+        TkrdoMF &w = f.console();
+        const QString tables = f.dataFile(QStringLiteral("tables.txt"));
+        const QString backup = f.dataFile(QStringLiteral("tables.bac"));
+        const QByteArray before = readAll(tables);
+        QVERIFY(writeAll(backup, "an older backup\r\n"));
+        QVERIFY(QFile::setPermissions(
+            backup, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::WriteGroup));
+        changeBeds(w, true);
+        const QList<BedRecord> beds = recordsOf(w);
+        lock = std::make_unique<FolderWriteLock>(f.dataDir());
+        QVERIFY(lock->engaged());
+        QVERIFY2(w.close(), qPrintable(m_boxes.join(u'\n')));
+        QVERIFY(m_boxes.isEmpty());
+        lock->release();
+        const auto saved = loadBeds(f.dataDir());
+        QVERIFY2(saved.ok(), qPrintable(saved.error()));
+        QCOMPARE(*saved, beds);
+        QCOMPARE(readAll(backup), before);
+        QCOMPARE(QFile::permissions(backup),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser
+                     | QFile::ReadGroup | QFile::WriteGroup);
+        QCOMPARE(strayFiles(f.dataDir(), kDataFiles), QStringList());
+    }
+
+    // A member of the ward's group links the bed files to another member's
+    // files, or puts a FIFO there, while a console runs: its closing refuses,
+    // naming the file, writes nothing through it, and saves once it is gone.
+    void linkOrSpecialFileAtClose_isRefusedAndWrittenThroughNever_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("error");
+        QTest::addRow("backup linked to a login script")
+            << "tables.bac"
+            << "link"
+            << "Cannot create file \"%1\". Is a symbolic link.";
+        QTest::addRow("bed file linked to a private file")
+            << "tables.txt"
+            << "link"
+            << "Cannot open file \"%1\". Is a symbolic link.";
+        QTest::addRow("backup is a FIFO") << "tables.bac"
+                                          << "FIFO"
+                                          << "Cannot create file \"%1\". Is not a regular file.";
+        QTest::addRow("bed file is a FIFO") << "tables.txt"
+                                            << "FIFO"
+                                            << "Cannot open file \"%1\". Is not a regular file.";
+    }
+    void linkOrSpecialFileAtClose_isRefusedAndWrittenThroughNever()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, kind);
+        QFETCH(QString, error);
+        ConsoleFixture f;
+        f.writeSettings();
+        TkrdoMF &w = f.start();
+        QVERIFY(w.isinit);
+        changeBeds(w, false);
+        const QList<BedRecord> beds = recordsOf(w);
+        const QString path = f.dataFile(file);
+        const QString tables = f.dataFile(QStringLiteral("tables.txt"));
+        const QByteArray before = readAll(tables);
+        const QString victim = f.dir() + QLatin1String("/victim");
+        const QByteArray victimBytes("echo this member's own file\n");
+        QVERIFY(writeAll(victim, victimBytes));
+        QVERIFY(QFile::setPermissions(victim, QFile::ReadOwner | QFile::WriteOwner));
+        QFile::rename(path, path + QLatin1String(".aside")); // tables.txt kept aside
+        if (kind == u"link")
+            QVERIFY(QFile::link(victim, path));
+        else
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0664), 0);
+
+        QVERIFY(!w.close());
+        QCOMPARE(m_boxes, QStringList { error.arg(path) });
+        QCOMPARE(readAll(victim), victimBytes);
+        QCOMPARE(QFileInfo(victim).permissions(),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+        QVERIFY(w.isinit);
+        QCOMPARE(recordsOf(w), beds);
+        if (file == u"tables.bac")
+            QCOMPARE(readAll(tables), before);
+
+        // Gone again: the next close saves.
+        QVERIFY(QFile::remove(path));
+        QFile::rename(path + QLatin1String(".aside"), path);
+        m_boxes.clear();
+        QVERIFY2(w.close(), qPrintable(m_boxes.join(u'\n')));
+        const auto saved = loadBeds(f.dataDir());
+        QVERIFY2(saved.ok(), qPrintable(saved.error()));
+        QCOMPARE(*saved, beds);
+        QCOMPARE(readAll(victim), victimBytes);
     }
 
     // Runs each row of fileSystemFault_inChild in a child process of its own.
@@ -211,9 +313,14 @@ private slots:
             unmount(f.dataDir());
         });
         copyDemoData(f.dataDir());
+        const bool inPlace = fault == u"full, folder read-only";
+        if (inPlace) // the backup a ward's data folder starts with
+            QVERIFY(QFile::copy(f.dataFile(QStringLiteral("tables.txt")),
+                                f.dataFile(QStringLiteral("tables.bac"))));
         f.start();
 
         QString filler;
+        std::unique_ptr<FolderWriteLock> lock;
         closeFailsThenSaves(
             f, longNames, failingFile, reason,
             [&] {
@@ -224,8 +331,14 @@ private slots:
                 const auto filled = fillFileSystem(f.dataDir(), pagesFree);
                 QVERIFY2(filled.ok(), qPrintable(filled.error()));
                 filler = *filled;
+                if (inPlace) {
+                    lock = std::make_unique<FolderWriteLock>(f.dataDir());
+                    QVERIFY(lock->engaged());
+                }
             },
             [&] {
+                if (lock)
+                    lock->release();
                 if (fault == u"read-only")
                     QVERIFY(!remountTmpfs(f.dataDir(), false));
                 else
@@ -248,6 +361,11 @@ private:
             << QStringLiteral("full") << 1 << false << QStringLiteral("tables.txt") << full;
         QTest::addRow("disk full in the middle of the bed file")
             << QStringLiteral("full") << 2 << true << QStringLiteral("tables.txt") << full;
+        // Written in place: the backup fits in its old room, the longer bed
+        // file does not, and its old content must stay whole.
+        QTest::addRow("disk full, folder read-only: bed file in place")
+            << QStringLiteral("full, folder read-only") << 0 << true << QStringLiteral("tables.txt")
+            << full;
         QTest::addRow("read-only file system")
             << QStringLiteral("read-only") << 0 << false << QStringLiteral("tables.bac")
             << QStringLiteral("Read-only file system");

@@ -8,6 +8,7 @@
 #include "FaultSupport.h"
 #include "NetworkGuard.h"
 #include "app/TkrdoMF.h"
+#include "plan/BedFile.h"
 #include "plan/Ttable.h"
 #include "settings/TextFile.h"
 #include "ui/Errors.h"
@@ -122,7 +123,7 @@ private slots:
             strayFiles(f.dataDir(), { QStringLiteral("tables.txt"), QStringLiteral("tables.bac") });
         QCOMPARE(stray.size(), point == u"bed-named" ? 1 : 0);
         for (const QString &name : stray) {
-            const auto lines = readTextLines(f.dataFile(name));
+            const auto lines = readTextLines(f.dataFile(name), BedFile::kMaxBytes, Links::Refuse);
             QVERIFY(lines.ok());
             QCOMPARE(lines->lines.size(), old->size());
             QVERIFY(lines->lines.first().contains(QStringLiteral(" (moved)")));
@@ -170,7 +171,8 @@ private slots:
                      QByteArray(context + ": bed file of save " + QByteArray::number(k)
                                 + ", last saved " + QByteArray::number(lastSaved))
                          .constData());
-            const auto backup = readTextLines(f.dataFile(QStringLiteral("tables.bac")));
+            const auto backup = readTextLines(f.dataFile(QStringLiteral("tables.bac")),
+                                              BedFile::kMaxBytes, Links::Refuse);
             QVERIFY2(backup.ok(), context.constData());
             QList<BedRecord> backupBeds;
             for (const QString &line : backup->lines) {

@@ -22,6 +22,8 @@
 #include <QUdpSocket>
 
 #include <climits>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 using namespace kalvora;
 using namespace kalvora::test;
@@ -51,6 +53,32 @@ QByteArray damaged(const QByteArray &original, const QString &damage)
     if (damage == u"text")
         return "not a picture or a sound\r\n";
     return original;
+}
+
+// Puts a special file in a file's place: "FIFO" (which would block open()),
+// "link to /dev/zero" (which would be read until memory runs out), "device"
+// (a node of /dev/zero's numbers, root only) or "link" (to a copy of the file
+// beside it). Empty, or why it could not.
+QString makeSpecial(const QString &path, const QString &kind)
+{
+    const QByteArray name = QFile::encodeName(path);
+    if (QFile::exists(path) && kind == u"link"
+        && !QFile::rename(path, path + QLatin1String(".elsewhere")))
+        return QStringLiteral("cannot move the file aside");
+    QFile::remove(path);
+    if (kind == u"FIFO")
+        return ::mkfifo(name.constData(), 0644) == 0 ? QString() : QStringLiteral("no FIFO");
+    if (kind == u"link to /dev/zero")
+        return QFile::link(QStringLiteral("/dev/zero"), path) ? QString()
+                                                              : QStringLiteral("no link");
+    if (kind == u"link")
+        return QFile::link(path + QLatin1String(".elsewhere"), path) ? QString()
+                                                                     : QStringLiteral("no link");
+    if (kind == u"device")
+        return ::mknod(name.constData(), S_IFCHR | 0644, makedev(1, 5)) == 0
+            ? QString()
+            : QStringLiteral("no device node (needs root)");
+    return QStringLiteral("unknown kind");
 }
 
 } // namespace
@@ -269,29 +297,38 @@ private slots:
             "damage"); // missing, empty, header only, cut in half, garbage, text
         QTest::addColumn<QString>("outcome"); // starts, error (the documented one), either
 
-        const QStringList damages = { QStringLiteral("missing"), QStringLiteral("empty"),
-                                      QStringLiteral("header only"), QStringLiteral("cut in half"),
-                                      QStringLiteral("garbage") };
+        const QStringList damages = {
+            QStringLiteral("missing"),          QStringLiteral("empty"),
+            QStringLiteral("header only"),      QStringLiteral("cut in half"),
+            QStringLiteral("garbage"),          QStringLiteral("FIFO"),
+            QStringLiteral("link to /dev/zero")
+        };
+        // A FIFO or a link to /dev/zero is never opened: for a picture it is a
+        // file that cannot be opened (the holder keeps what it had: nothing
+        // for a kind's picture, the built-in bill for bill.gif), for a sound
+        // one that cannot be played (the alert).
         const auto rows = [&](const char *file, const char *missing, const char *broken,
-                              const char *half) {
+                              const char *half, const char *special) {
             for (const QString &damage : damages) {
-                const char *outcome = damage == u"missing" ? missing
-                    : damage == u"cut in half"             ? half
-                                                           : broken;
+                const char *outcome = damage == u"missing"                     ? missing
+                    : damage == u"cut in half"                                 ? half
+                    : damage.startsWith(u"FIFO") || damage.startsWith(u"link") ? special
+                                                                               : broken;
                 QTest::addRow("%s %s", file, qPrintable(damage))
                     << QString::fromLatin1(file) << damage << QString::fromLatin1(outcome);
             }
         };
-        rows("plan.jpg", "starts", "starts", "starts");
-        rows("panel.jpg", "starts", "starts", "starts");
-        rows("bill.gif", "starts", "error", "either");
-        rows("bed0.gif", "error", "error", "either"); // kind 0 has beds
-        rows("bed3.gif", "starts", "error", "either"); // missing: kind 0's picture stands in
-        rows("greenbed3.gif", "starts", "starts", "starts");
-        rows("redbed3.gif", "starts", "starts", "starts");
-        rows("greenbed0.gif", "starts", "starts", "starts");
-        rows("call.wav", "starts", "starts", "starts");
-        rows("bill.wav", "starts", "starts", "starts");
+        rows("plan.jpg", "starts", "starts", "starts", "starts");
+        rows("panel.jpg", "starts", "starts", "starts", "starts");
+        rows("bill.gif", "starts", "error", "either", "starts");
+        rows("bed0.gif", "error", "error", "either", "error"); // kind 0 has beds
+        // Missing, kind 0's picture stands in; present, it is used.
+        rows("bed3.gif", "starts", "error", "either", "error");
+        rows("greenbed3.gif", "starts", "starts", "starts", "starts");
+        rows("redbed3.gif", "starts", "starts", "starts", "starts");
+        rows("greenbed0.gif", "starts", "starts", "starts", "starts");
+        rows("call.wav", "starts", "starts", "starts", "starts");
+        rows("bill.wav", "starts", "starts", "starts", "starts");
     }
     void damagedDataFiles()
     {
@@ -305,6 +342,8 @@ private slots:
         const QByteArray before = readAll(tables);
         if (damage == u"missing")
             QVERIFY(QFile::remove(path));
+        else if (damage == u"FIFO" || damage.startsWith(u"link"))
+            QCOMPARE(makeSpecial(path, damage), QString());
         else
             QVERIFY(writeAll(path, damaged(readAll(path), damage)));
 
@@ -350,6 +389,70 @@ private slots:
         }
         QVERIFY(w.close());
         QVERIFY(loadBeds(f.dataDir()).ok());
+    }
+
+    void specialBedOrSettingsFile_neitherHangsNorFillsMemory_data()
+    {
+        QTest::addColumn<QString>("file"); // in the fixture's folder
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason"); // of the start-up error; empty: starts with defaults
+        const QString notRegular = QStringLiteral("Is not a regular file");
+        const QString link = QStringLiteral("Is a symbolic link");
+        QTest::addRow("bed file: FIFO") << "data/tables.txt"
+                                        << "FIFO" << notRegular;
+        QTest::addRow("bed file: device") << "data/tables.txt"
+                                          << "device" << notRegular;
+        QTest::addRow("bed file: link to /dev/zero") << "data/tables.txt"
+                                                     << "link to /dev/zero" << link;
+        QTest::addRow("bed file: link to a bed file") << "data/tables.txt"
+                                                      << "link" << link;
+        QTest::addRow("settings file: FIFO") << "kalvora.ini"
+                                             << "FIFO" << QString();
+        QTest::addRow("settings file: link to /dev/zero") << "kalvora.ini"
+                                                          << "link to /dev/zero" << QString();
+    }
+    void specialBedOrSettingsFile_neitherHangsNorFillsMemory()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        // With the settings unread the console listens on the default port:
+        // in a network of its own, so that it takes the port from no other test.
+        if (reason.isEmpty() && !inChildMountNamespace()) {
+            if (!mountNamespaceAvailable())
+                QSKIP("this system allows no private namespaces (unshare)");
+            const ChildRun run = runChildInMountNamespace(
+                QStringLiteral("specialBedOrSettingsFile_neitherHangsNorFillsMemory:")
+                    + QString::fromUtf8(QTest::currentDataTag()),
+                true);
+            QVERIFY2(run.exitCode == 0, run.output.constData());
+            QVERIFY2(run.output.contains("PASS   : TestStartFaults::specialBedOrSettingsFile_"),
+                     run.output.constData());
+            return;
+        }
+        ConsoleFixture f;
+        f.writeSettings();
+        const QString path = f.dir() + u'/' + file;
+        if (const QString why = makeSpecial(path, kind); !why.isEmpty())
+            QSKIP(qPrintable(why));
+
+        TkrdoMF &w = f.start(); // returns: nothing blocks, nothing is read without end
+        if (reason.isEmpty()) {
+            QVERIFY2(w.isinit, qPrintable(m_boxes.join(u'\n')));
+            QCOMPARE(w.FromServerPort, quint16(5567));
+            QCOMPARE(w.redSec, 20);
+            QCOMPARE(w.sl.size(), 24);
+            QVERIFY(w.close());
+            QVERIFY(loadBeds(f.dataDir()).ok());
+            return;
+        }
+        QVERIFY(!w.isinit);
+        QCOMPARE(m_boxes, QStringList { u"Cannot open file \"" + path + u"\". " + reason + u'.' });
+        QVERIFY(w.close());
+        // Nothing written at closing: the special file is still what it was.
+        QVERIFY(!QFile::exists(f.dataFile(QStringLiteral("tables.bac"))));
+        QCOMPARE(QFileInfo(path).isSymLink(), kind.startsWith(u"link"));
+        QVERIFY(!QFileInfo(path).isFile() || QFileInfo(path).isSymLink());
     }
 
     void callWithUnusableCallingPicture_isStillListedAndHeard()

@@ -1,17 +1,22 @@
 // The road of a call: datagrams over loopback, event dispatch, call timing,
-// the call list, the presence ping and the server search.
+// the call list, the presence ping and the server search, and what the call
+// journal records of it.
 
 #include "ConsoleFixture.h"
+#include "JournalTestSupport.h"
+#include "LogCapture.h"
 #include "NetworkGuard.h"
 #include "app/TkrdoMF.h"
 #include "link/UdpListener.h"
 #include "plan/Ttable.h"
 #include "ui/Errors.h"
 #include "ui/Fonts.h"
+#include "ui/LinkBanner.h"
 #include "ui/PictureControl.h"
 #include "ui/TextLabel.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QNetworkDatagram>
 #include <QRandomGenerator>
 #include <QTest>
@@ -19,13 +24,23 @@
 #include <QUdpSocket>
 
 using namespace kalvora;
+using namespace Qt::StringLiterals;
 using kalvora::test::ConsoleFixture;
+using kalvora::test::LogCapture;
 
 namespace {
 
 QString str(const char *utf8)
 {
     return QString::fromUtf8(utf8);
+}
+
+using SettingValues = QMap<QString, QString>; // [section/key] => value
+
+bool unexpectedBox(const BoxRecord &box)
+{
+    qWarning("unexpected box: %s", qPrintable(box.text));
+    return true;
 }
 
 } // namespace
@@ -73,10 +88,7 @@ private slots:
     {
         KALVORA_REQUIRE_PRIVATE_NETWORK();
         QVERIFY(m_server.bind(QHostAddress::LocalHost, 0));
-        setBoxObserver([](const BoxRecord &box) {
-            qWarning("unexpected box: %s", qPrintable(box.text));
-            return true;
-        });
+        setBoxObserver(unexpectedBox);
     }
     void cleanup()
     {
@@ -158,16 +170,200 @@ private slots:
         QCOMPARE(w->sinc.at(0)->responsible(), QStringLiteral("B"));
     }
 
-    void callAfterLocalCancel_onlyMovesTheOldEntry()
+    void callAfterEndedCall_startsANewCall_data()
     {
-        startConsole();
-        w->AddSinc(QStringLiteral("#101;8;A;Bed 1"));
-        bed("101")->ShutOff(); // a click on the console
-        w->AddSinc(QStringLiteral("#101;8;A;Bed 1"));
-        QVERIFY(!bed("101")->isOn);
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<QString>("call");
+        QTest::addColumn<bool>("acknowledged"); // the ended call, by a first click
+        QTest::addRow("call after a click") << "click"
+                                            << "#101;8;B;Again" << false;
+        QTest::addRow("bill call after a click") << "click"
+                                                 << "#101;4;B;Again" << false;
+        QTest::addRow("call after a cancel") << "#101;2;;Cancelled"
+                                             << "#101;8;B;Again" << false;
+        QTest::addRow("bill call after a cancel") << "#101;2;;Cancelled"
+                                                  << "#101;4;B;Again" << false;
+        QTest::addRow("call after a second click") << "click"
+                                                   << "#101;8;B;Again" << true;
+        QTest::addRow("call after an acknowledged call's cancel") << "#101;2;;Cancelled"
+                                                                  << "#101;8;B;Again" << true;
+    }
+    void callAfterEndedCall_startsANewCall()
+    {
+        QFETCH(QString, end);
+        QFETCH(QString, call);
+        QFETCH(bool, acknowledged);
+        SettingValues settings;
+        if (acknowledged)
+            settings.insert(QStringLiteral("Safety/ClickAction"), QStringLiteral("acknowledge"));
+        startConsole(settings);
+        Ttable *b = bed("101");
+        w->AddSinc(QStringLiteral("#101;4;A;Bed 1"));
+        w->AddSinc(QStringLiteral("#102;8;A;Bed 2"));
+        tick(3);
+        const QPointer<TextLabel> oldLine = w->sinc.at(0)->l1;
+        QVERIFY(oldLine);
+        w->curTable = b;
+        if (acknowledged) {
+            w->FormMouseDown(Qt::LeftButton);
+            QVERIFY(b->isOn);
+            QCOMPARE(oldLine->text(), str("✓ A"));
+        }
+        if (end == u"click")
+            w->FormMouseDown(Qt::LeftButton);
+        else
+            w->AddSinc(end);
+        QVERIFY(!b->isOn);
+        const int sounds = w->sounds().requests();
+
+        // Before the tick sweeps the ended call's line, a new call comes in:
+        // it is a call like any first one, with a line of its own on top.
+        w->AddSinc(call);
+        const bool bill = call.contains(u";4;");
+        QVERIFY(b->isOn);
+        QCOMPARE(b->curT, 0);
+        QCOMPARE(b->iT->holder().picture(), w->iGreenTable[size_t(b->imagenumber)].picture());
+        QCOMPARE(b->iB->isHidden(), !bill);
+        QCOMPARE(w->sounds().requests(), sounds + 1);
+        QVERIFY(w->sounds().lastRequested().endsWith(bill ? u"/call.wav" : u"/bill.wav"));
+        QCOMPARE(listedCodes(), (QStringList { QStringLiteral("102"), QStringLiteral("101") }));
+        QCOMPARE(w->sinc.at(1)->responsible(), QStringLiteral("B"));
+        QCOMPARE(w->sinc.at(1)->bedText(), QStringLiteral("Again"));
+        QVERIFY(!oldLine); // the old line is gone, not shown twice
+
         tick();
-        QCOMPARE(w->sinc.size(), 0);
-        QVERIFY(!bed("101")->isOn);
+        QVERIFY(b->isOn);
+        QCOMPARE(listedCodes(), (QStringList { QStringLiteral("102"), QStringLiteral("101") }));
+        QCOMPARE(w->sinc.at(1)->lastN, 1);
+        QCOMPARE(w->sinc.at(1)->l3->text(), str("1 сек."));
+        QCOMPARE(w->sinc.at(1)->l1->text(), QStringLiteral("B")); // not acknowledged
+        QCOMPARE(w->sinc.at(0)->lastN, 2);
+
+        // A repeat while the new call runs is only a repeat.
+        w->AddSinc(QStringLiteral("#101;8;C;Repeat"));
+        QCOMPARE(w->sounds().requests(), sounds + 1);
+        QCOMPARE(b->curT, 1);
+        QCOMPARE(w->sinc.at(1)->responsible(), QStringLiteral("B"));
+    }
+
+    // Every way a call ends, through the handlers that end it, leaves its
+    // reason in the journal; a call after the end is a new call of its own.
+    void journal_recordsHowEachCallEnds_data()
+    {
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<QString>("reason"); // calls.end_reason
+        QTest::addRow("server cancel") << "cancel"
+                                       << "server_cancel";
+        QTest::addRow("click") << "click"
+                               << "click";
+        QTest::addRow("acknowledge, then click") << "acknowledge"
+                                                 << "click";
+        QTest::addRow("timeout") << "timeout"
+                                 << "timeout";
+        QTest::addRow("bed deleted") << "delete"
+                                     << "bed_deleted";
+        QTest::addRow("console closed") << "close"
+                                        << "console_closed";
+    }
+    void journal_recordsHowEachCallEnds()
+    {
+        QFETCH(QString, end);
+        QFETCH(QString, reason);
+        startConsole({ { QStringLiteral("Journal/File"), QStringLiteral("journal.sqlite") },
+                       { QStringLiteral("Logic/redSec"), QStringLiteral("2") },
+                       { QStringLiteral("Logic/maxSec"), QStringLiteral("4") },
+                       { QStringLiteral("Safety/ClickAction"),
+                         end == u"acknowledge" ? QStringLiteral("acknowledge")
+                                               : QStringLiteral("cancel") } });
+        Ttable *b = bed("101");
+        w->AddSinc(QStringLiteral("#101;8;Nurse A;Bed 1"));
+        w->AddSinc(QStringLiteral("#101;4;Nurse B;Bed 1b")); // a repeat, with the bill
+        w->AddSinc(QStringLiteral("#102;8;Nurse C;Bed 2"));
+        tick(2); // both overdue
+        w->curTable = b;
+        if (end == u"cancel") {
+            w->AddSinc(QStringLiteral("#101;2;;Bed 1"));
+        } else if (end == u"click" || end == u"acknowledge") {
+            w->FormMouseDown(Qt::LeftButton);
+            QCOMPARE(b->isOn, end == u"acknowledge");
+            w->FormMouseDown(Qt::LeftButton); // idle by now after a plain click
+        } else if (end == u"timeout") {
+            w->AddSinc(QStringLiteral("#102;2;;Bed 2")); // only 101 times out
+            tick(3);
+        } else if (end == u"delete") {
+            setBoxObserver([](const BoxRecord &) { return true; }); // OK to the question
+            w->N2Click();
+            setBoxObserver(unexpectedBox);
+        }
+        const bool again = end != u"close" && end != u"delete";
+        if (again) // the old line of 101 may still be listed: this is a new call
+            w->AddSinc(QStringLiteral("#101;8;Nurse D;Bed 1"));
+        QVERIFY(w->journalNote()->isHidden()); // all is well
+        QVERIFY(w->close());
+
+        const QString file = m_fixture->dataFile(QStringLiteral("journal.sqlite"));
+        const auto row = [](const char *code, const char *responsible, const char *type,
+                            int repeats, bool overdue, bool acknowledged, const QString &how) {
+            return QVariantMap { { u"bed_code"_s, QString::fromLatin1(code) },
+                                 { u"responsible"_s, QString::fromLatin1(responsible) },
+                                 { u"call_type"_s, QString::fromLatin1(type) },
+                                 { u"repeats"_s, repeats },
+                                 { u"bill_by_repeat"_s, repeats }, // its repeat was type 4
+                                 { u"overdue"_s, int(overdue) },
+                                 { u"acknowledged"_s, int(acknowledged) },
+                                 { u"end_reason"_s, how } };
+        };
+        QList<QVariantMap> expected {
+            row("101", "Nurse A", "call", 1, true, end == u"acknowledge", reason),
+            row("102", "Nurse C", "call", 0, true, false,
+                end == u"timeout" ? u"server_cancel"_s : u"console_closed"_s)
+        };
+        if (again)
+            expected.append(row("101", "Nurse D", "call", 0, false, false, u"console_closed"_s));
+        QCOMPARE(test::query(file,
+                             QStringLiteral("SELECT bed_code, responsible, call_type, repeats, "
+                                            "bill_by_repeat, overdue_utc NOT NULL AS overdue, "
+                                            "acknowledged_utc NOT NULL AS acknowledged, "
+                                            "end_reason FROM calls WHERE ended_utc >= started_utc "
+                                            "ORDER BY seq")),
+                 expected);
+        QCOMPARE(test::query(file,
+                             QStringLiteral("SELECT group_concat(kind) AS kinds FROM "
+                                            "(SELECT kind FROM events ORDER BY seq)")),
+                 QList<QVariantMap>(
+                     { { { u"kinds"_s, u"console_started,beds_saved,console_closed"_s } } }));
+        QCOMPARE(test::query(file,
+                             QStringLiteral("SELECT red_sec, max_sec, beds, end_kind FROM "
+                                            "runs")),
+                 QList<QVariantMap>({ { { u"red_sec"_s, 2 },
+                                        { u"max_sec"_s, 4 },
+                                        { u"beds"_s, 24 },
+                                        { u"end_kind"_s, u"closed"_s } } }));
+    }
+
+    void announcementsFasterThanTheTick_neverHoldItUp()
+    {
+        // Overdue after 2 s, over once it has lasted more than 3 s.
+        startConsole({ { QStringLiteral("Logic/redSec"), QStringLiteral("2") },
+                       { QStringLiteral("Logic/maxSec"), QStringLiteral("3") } });
+        w->nm2Click();
+        const qsizetype beds = w->sl.size();
+        w->AddSinc(QStringLiteral("#101;8;A;B"));
+        Ttable *b = bed("101");
+        // A server that announces a new bed every 0.3 s while the call runs.
+        int announced = 0;
+        QTimer announcer;
+        connect(&announcer, &QTimer::timeout, this,
+                [&] { w->AddSinc(QStringLiteral("#90%1;0;;new").arg(++announced)); });
+        announcer.start(300);
+        w->TimerPlus->start();
+        QTRY_VERIFY_WITH_TIMEOUT(b->isRed, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!b->isOn, 5000);
+        QVERIFY(w->sinc.isEmpty());
+        QVERIFY2(announced >= 6, qPrintable(QString::number(announced)));
+        QCOMPARE(w->sl.size(), beds + announced);
+        announcer.stop();
+        w->TimerPlus->stop();
     }
 
     void eventsThatChangeOnlyTheName_data()
@@ -252,29 +448,44 @@ private slots:
         QVERIFY(w->TimerPlus->isActive());
     }
 
-    void presenceReply_isComparedExactly_data()
+    void datagramText_isDecodedExactly_data()
     {
         QTest::addColumn<QByteArray>("datagram");
         QTest::addColumn<bool>("reply");
-        QTest::addRow("exact") << QByteArray("#FromDovrelanServer") << true;
-        QTest::addRow("with a line end") << QByteArray("#FromDovrelanServer\r\n") << false;
-        QTest::addRow("other case") << QByteArray("#fromdovrelanserver") << false;
+        QTest::addColumn<QString>("name"); // bed 102's name afterwards; empty: unchanged
+        QTest::addRow("presence reply") << QByteArray("#FromDovrelanServer") << true << QString();
+        QTest::addRow("reply with a line end")
+            << QByteArray("#FromDovrelanServer\r\n") << false << QString();
+        QTest::addRow("reply in other case")
+            << QByteArray("#fromdovrelanserver") << false << QString();
+        QTest::addRow("reply after a byte-order mark")
+            << QByteArray("\xEF\xBB\xBF#FromDovrelanServer") << false << QString();
+        // The mark is a character like any other, so it can be the prefix.
+        QTest::addRow("byte-order mark as the prefix") << QByteArray("\xEF\xBB\xBF"
+                                                                     "102;0;;Marked")
+                                                       << false << QStringLiteral("Marked");
+        QTest::addRow("byte-order mark before the prefix")
+            << QByteArray("\xEF\xBB\xBF#102;0;;Marked") << false << QString();
     }
-    void presenceReply_isComparedExactly()
+    void datagramText_isDecodedExactly()
     {
         QFETCH(QByteArray, datagram);
         QFETCH(bool, reply);
+        QFETCH(QString, name);
         startConsole();
+        const QString before = bed("102")->l;
         w->onServer = false;
         send(datagram);
-        send("#101;0;;marker"); // arrives after the reply, so the reply has been handled
+        send("#101;0;;marker"); // arrives after the first, so that one has been handled
         QTRY_COMPARE(bed("101")->l, QStringLiteral("marker"));
         QCOMPARE(w->onServer, reply);
+        QCOMPARE(bed("102")->l, name.isEmpty() ? before : name);
     }
 
     void serverSearch_setsTitleButNotInMoveMode()
     {
         startConsole();
+        const LogCapture log;
         w->onServer = true;
         w->TimerServerSearchTimer();
         QCOMPARE(w->windowTitle(), str("Kalvora: Сервер найден."));
@@ -291,6 +502,59 @@ private slots:
         QCOMPARE(w->windowTitle(), str("Kalvora."));
         w->TimerServerSearchTimer();
         QCOMPARE(w->windowTitle(), str("Kalvora: Сервер найден."));
+        w->onServer = true;
+        w->TimerServerSearchTimer();
+        // The log tells each change once.
+        const auto line = [this](const char *text) {
+            return QString::fromLatin1(text).arg(w->ToServerPort).arg(w->FromServerPort);
+        };
+        const QString found =
+            line("kalvora.link: Call server found: the ping to port %1 is answered on port %2");
+        const QString lost = line("kalvora.link: No answer from the call server: the ping to "
+                                  "port %1 had no reply on port %2 for 3 s");
+        QCOMPARE(LogCapture::lines(), QStringList({ found, lost, found }));
+    }
+
+    void linkLoss_bannerUntilTheFirstReply_callsWorkThroughout()
+    {
+        startConsole({ { QStringLiteral("Safety/LinkLossSec"), QStringLiteral("1") } });
+        w->TimerServerSearch->stop(); // the title changes only with the link
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        w->resize(1600, 800); // the panel lies right of the plan
+        QTRY_COMPARE(w->size(), QSize(1600, 800));
+        auto *banner = w->findChild<LinkBanner *>(QStringLiteral("linkBanner"));
+        QVERIFY(banner);
+        QVERIFY(!banner->isVisible());
+        const QPoint inBanner = w->iPanel->geometry().topLeft() + QPoint(3, 3);
+        const auto shown = [&] { return w->grab().toImage().pixelColor(inBanner); };
+        QVERIFY(shown() != LinkBanner::background());
+
+        // No server: the link is lost a second after start-up.
+        QTRY_VERIFY_WITH_TIMEOUT(banner->isVisible(), 3000);
+        QCOMPARE(shown(), LinkBanner::background());
+        QCOMPARE(banner->geometry().topLeft(), w->iPanel->geometry().topLeft());
+        QCOMPARE(banner->width(), w->iPanel->width());
+        QVERIFY(banner->height() >= 32);
+        QVERIFY(banner->text().startsWith(str("Нет связи с сервером вызовов\nнет ответа ")));
+        QCOMPARE(w->windowTitle(), str("Kalvora: Нет связи с сервером."));
+        QCOMPARE(w->sounds().lastRequested(), m_fixture->dataFile(QStringLiteral("fault.wav")));
+        QTRY_COMPARE_WITH_TIMEOUT(banner->text(),
+                                  str("Нет связи с сервером вызовов\nнет ответа 2 сек."), 3000);
+
+        // Calls are taken as ever; a new line lies under the banner.
+        send("#101;8;Nurse;Bed 1");
+        QTRY_VERIFY(bed("101")->isOn);
+        tick();
+        QVERIFY(w->sinc.at(0)->l1->isVisible());
+        QVERIFY(w->children().indexOf(banner) > w->children().indexOf(w->sinc.at(0)->l1));
+
+        send("#FromDovrelanServer");
+        QTRY_VERIFY(!banner->isVisible());
+        QCOMPARE(w->windowTitle(), str("Kalvora: Сервер найден."));
+        QVERIFY(shown() != LinkBanner::background());
+        // Silent again, lost again.
+        QTRY_VERIFY_WITH_TIMEOUT(banner->isVisible(), 3000);
     }
 
     void ping_isBroadcastEveryHalfSecond_data()
@@ -320,9 +584,19 @@ private slots:
                  (text.isEmpty() ? QStringLiteral("#ToDovrelanServer") : text).toUtf8());
     }
 
+    void tick_turnsOverdueAndEndsOnTheRightTicks_data()
+    {
+        QTest::addColumn<bool>("keep");
+        QTest::addRow("ends after maxSec") << false;
+        QTest::addRow("kept until cancelled") << true;
+    }
     void tick_turnsOverdueAndEndsOnTheRightTicks()
     {
-        startConsole();
+        QFETCH(bool, keep);
+        SettingValues settings;
+        if (keep)
+            settings.insert(QStringLiteral("Safety/KeepUntilCancelled"), QStringLiteral("1"));
+        startConsole(settings);
         w->AddSinc(QStringLiteral("#101;8;A;B"));
         Ttable *b = bed("101");
         tick(19);
@@ -337,6 +611,17 @@ private slots:
         QVERIFY(b->isOn);
         QCOMPARE(w->sinc.at(0)->l3->text(), str("1 мин. "));
         tick();
+        if (keep) {
+            // Overdue, listed and counted until the server cancels it.
+            tick(3600);
+            QVERIFY(b->isOn && b->isRed);
+            QCOMPARE(w->sinc.at(0)->l3->text(), str("61 мин. 1 сек."));
+            QCOMPARE(w->sinc.at(0)->l1->color(), maroon());
+            w->AddSinc(QStringLiteral("#101;2;A;B"));
+            tick();
+            QCOMPARE(w->sinc.size(), 0);
+            return;
+        }
         QVERIFY(!b->isOn);
         QCOMPARE(b->iT->holder().picture(), w->iTable[size_t(b->imagenumber)].picture());
         QCOMPARE(w->sinc.size(), 0); // a timeout leaves the list on the same tick
@@ -366,6 +651,92 @@ private slots:
         QCOMPARE(w->sinc.at(1)->lastN, -1);
         tick(60);
         QCOMPARE(w->sinc.size(), 0);
+    }
+
+    void overflowRow_standsForTheCallsNotShown_data()
+    {
+        QTest::addColumn<bool>("option");
+        QTest::addColumn<int>("calls"); // in 5 rows
+        QTest::addColumn<bool>("oldestOverdue");
+        QTest::addColumn<QString>("row"); // the last row's text; empty: no overflow row
+        QTest::addRow("8 calls in 5 rows") << true << 8 << false << str("+4 вызовов не показано");
+        QTest::addRow("8 calls, a hidden one overdue")
+            << true << 8 << true << str("+4 вызовов не показано");
+        QTest::addRow("5 calls in 5 rows") << true << 5 << true << QString();
+        QTest::addRow("option off, 8 calls") << false << 8 << true << QString();
+    }
+    void overflowRow_standsForTheCallsNotShown()
+    {
+        QFETCH(bool, option);
+        QFETCH(int, calls);
+        QFETCH(bool, oldestOverdue);
+        QFETCH(QString, row);
+        startConsole({ { QStringLiteral("Safety/ShowOverflow"), QString::number(option) } });
+        w->maxn = 5;
+        w->AddSinc(QStringLiteral("#101;8;r;n"));
+        if (oldestOverdue)
+            tick(19);
+        for (int i = 2; i <= calls; ++i)
+            w->AddSinc(QStringLiteral("#1%1;8;r;n").arg(i, 2, 10, QLatin1Char('0')));
+        tick();
+        QCOMPARE(bed("101")->isRed, oldestOverdue);
+
+        auto *overflow = w->findChild<TextLabel *>(QStringLiteral("overflowRow"));
+        QVERIFY(overflow);
+        QCOMPARE(!overflow->isHidden(), !row.isEmpty());
+        const int shownRows = row.isEmpty() ? std::min(calls, 5) : 4;
+        for (int i = 0; i < calls; ++i) // newest on row 1
+            QCOMPARE(w->sinc.at(calls - 1 - i)->lastN, i < shownRows ? i + 1 : -1);
+        if (row.isEmpty())
+            return;
+        QCOMPARE(overflow->text(), row);
+        QCOMPARE(overflow->color(), oldestOverdue ? maroon() : QColor(Qt::black));
+        QCOMPARE(overflow->pos(), QPoint(w->iPanel->x() + 20, 20 + 5 * (w->l1->height() + 5)));
+        // Calls that end make room: the row goes once every call fits.
+        for (int i = 2; i <= calls - 4; ++i)
+            w->AddSinc(QStringLiteral("#1%1;2;r;n").arg(i, 2, 10, QLatin1Char('0')));
+        tick();
+        QVERIFY(overflow->isHidden());
+        QCOMPARE(w->sinc.at(0)->lastN, 5);
+    }
+
+    void tick_soundsRemindersAndOverdue_data()
+    {
+        QTest::addColumn<SettingValues>("settings");
+        QTest::addColumn<QString>("call");
+        QTest::addColumn<QString>("sounds"); // second:file of each tick that played one
+        const QString reminder = QStringLiteral("Safety/ReminderSec");
+        const QString overdue = QStringLiteral("Safety/OverdueSound");
+        QTest::addRow("options off") << SettingValues {} << "#101;8;A;B" << QString();
+        QTest::addRow("reminder of a call")
+            << SettingValues { { reminder, QStringLiteral("10") } } << "#101;8;A;B"
+            << "10:bill.wav 20:bill.wav";
+        QTest::addRow("reminder of a bill call")
+            << SettingValues { { reminder, QStringLiteral("10") } } << "#101;4;A;B"
+            << "10:call.wav 20:call.wav";
+        QTest::addRow("overdue on the second it times out")
+            << SettingValues { { overdue, QStringLiteral("fault.wav") },
+                               { QStringLiteral("Logic/redSec"), QStringLiteral("3") },
+                               { QStringLiteral("Logic/maxSec"), QStringLiteral("2") } }
+            << "#101;8;A;B"
+            << "3:fault.wav";
+    }
+    void tick_soundsRemindersAndOverdue()
+    {
+        QFETCH(SettingValues, settings);
+        QFETCH(QString, call);
+        QFETCH(QString, sounds);
+        startConsole(settings);
+        w->AddSinc(call);
+        QStringList played;
+        for (int second = 1; second <= 25; ++second) {
+            const int before = w->sounds().requests();
+            tick();
+            if (w->sounds().requests() > before)
+                played << QString::number(second) + u':'
+                        + w->sounds().lastRequested().section(u'/', -1);
+        }
+        QCOMPARE(played.join(u' '), sounds);
     }
 
     void resize_neverFails_data()

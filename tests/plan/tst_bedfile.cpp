@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
 
 using namespace kalvora;
 using namespace Qt::StringLiterals;
@@ -129,40 +130,44 @@ void TestBedFile::saveKeepsPreviousFileAsBackup_data()
 {
     QTest::addColumn<bool>("hadFile");
     QTest::addColumn<QByteArray>("previous");
-    QTest::addColumn<QByteArray>("backup");
-    const auto row = [](const char *name, const QByteArray &previous, const QByteArray &backup) {
-        QTest::addRow("%s", name) << true << previous << backup;
+    QTest::addColumn<bool>("keepBackup");
+    const auto row = [](const char *name, const QByteArray &previous) {
+        QTest::addRow("%s", name) << true << previous << false;
     };
-    QTest::addRow("no previous file, no backup") << false << QByteArray() << QByteArray();
-    row("plain UTF-8 stays plain", u"a\r\n\r\nПалата\n  "_s.toUtf8(),
-        u"a\r\n\r\nПалата\r\n  \r\n"_s.toUtf8());
-    row("UTF-8 BOM kept", kBom8 + u"a\n\nПалата"_s.toUtf8(),
-        kBom8 + u"a\r\n\r\nПалата\r\n"_s.toUtf8());
-    row("UTF-16 LE kept", utf16(u"a\n\rПалата", false), utf16(u"a\r\n\r\nПалата\r\n", false));
-    row("UTF-16 BE kept", utf16(u"a\r\n\r\nb\r\n", true), utf16(u"a\r\n\r\nb\r\n", true));
-    row("Windows-1251 stays Windows-1251", kPalata1251 + "\r\n\r\n \r\nx",
-        kPalata1251 + "\r\n\r\n \r\nx\r\n");
-    row("Windows-1251 letter last in the file", "x;1;2;3;;\xE0", "x;1;2;3;;\xE0\r\n");
-    row("text after a NUL dropped", QByteArray("a\r\nb\0junk", 9), "a\r\nb\r\n");
-    row("empty file", "", "");
-    row("UTF-16 BOM only", utf16(u"", false), utf16(u"", false));
+    // The backup is the previous file byte for byte, whatever it holds.
+    QTest::addRow("no previous file, no backup") << false << QByteArray() << false;
+    // After a save that failed past its backup, the bed file may be cut short.
+    QTest::addRow("backup kept after a failed save") << true << QByteArray("1;2;3") << true;
+    row("plain UTF-8, blank lines, no last line end", u"a\r\n\r\nПалата\n  "_s.toUtf8());
+    row("UTF-8 BOM", kBom8 + u"a\n\nПалата"_s.toUtf8());
+    row("UTF-16 LE", utf16(u"a\n\rПалата", false));
+    row("UTF-16 BE", utf16(u"a\r\n\r\nb\r\n", true));
+    row("Windows-1251", kPalata1251 + "\r\n\r\n \r\nx");
+    row("UTF-8 with a stray byte", u"1;2;3;4;Палата"_s.toUtf8() + "\xFF\r\n");
+    row("beds after a NUL", QByteArray("a;1;2;3;;\r\nb\0junk\r\nc;1;2;3;;\r\n", 30));
+    row("empty file", "");
+    row("UTF-16 BOM only", utf16(u"", false));
 }
 
 void TestBedFile::saveKeepsPreviousFileAsBackup()
 {
     QFETCH(bool, hadFile);
     QFETCH(QByteArray, previous);
-    QFETCH(QByteArray, backup);
+    QFETCH(bool, keepBackup);
     QTemporaryDir dir;
     const BedFile file { dir.path() };
+    const QByteArray olderBackup = "an older backup\r\n";
     if (hadFile) {
         QVERIFY(writeAll(file.path(), previous));
-        QVERIFY(writeAll(file.backupPath(), "an older backup, replaced\r\n"));
+        QVERIFY(writeAll(file.backupPath(), olderBackup));
     }
-    QCOMPARE(file.save({ u"Ё;1;2;3;Палата 1;"_s, u"b;0;0;0;;"_s }), std::nullopt);
+    const BedFile::SaveOutcome saved =
+        file.save({ u"Ё;1;2;3;Палата 1;"_s, u"b;0;0;0;;"_s }, keepBackup);
+    QCOMPARE(saved.error, std::nullopt);
+    QCOMPARE(saved.backupWritten, hadFile && !keepBackup);
     QCOMPARE(readAll(file.path()), u"Ё;1;2;3;Палата 1;\r\nb;0;0;0;;\r\n"_s.toUtf8());
     if (hadFile) {
-        QCOMPARE(readAll(file.backupPath()), backup);
+        QCOMPARE(readAll(file.backupPath()), keepBackup ? olderBackup : previous);
         QCOMPARE(entries(dir.path()), (QStringList { u"tables.bac"_s, u"tables.txt"_s }));
     } else {
         QCOMPARE(entries(dir.path()), QStringList { u"tables.txt"_s });
@@ -201,27 +206,49 @@ void TestBedFile::failedSaveLeavesBedFileAsItWas_data()
 {
     QTest::addColumn<QString>("breakage");
     QTest::addColumn<QString>("failure"); // what could not be done to which file
-    QTest::addRow("data folder removed") << u"no folder"_s << u"create file/tables.txt"_s;
-    QTest::addRow("bed file is a folder") << u"bed file is a folder"_s << u"open file/tables.txt"_s;
-    QTest::addRow("backup is a folder") << u"backup is a folder"_s << u"create file/tables.bac"_s;
+    QTest::addColumn<QString>("reason"); // a part of the reason
+    QTest::addRow("data folder removed")
+        << u"no folder"_s << u"create file/tables.txt"_s << u"directory"_s;
+    QTest::addRow("bed file is a folder")
+        << u"bed file is a folder"_s << u"open file/tables.txt"_s << u"directory"_s;
+    QTest::addRow("backup is a folder")
+        << u"backup is a folder"_s << u"create file/tables.bac"_s << u"directory"_s;
+    // A member of the ward's group links the files to another member's files.
+    QTest::addRow("bed file is a link to a private file")
+        << u"bed file is a link"_s << u"open file/tables.txt"_s << u"Is a symbolic link"_s;
+    QTest::addRow("backup is a link to a login script")
+        << u"backup is a link"_s << u"create file/tables.bac"_s << u"Is a symbolic link"_s;
+    QTest::addRow("bed file is a FIFO")
+        << u"bed file is a FIFO"_s << u"open file/tables.txt"_s << u"Is not a regular file"_s;
 }
 
 void TestBedFile::failedSaveLeavesBedFileAsItWas()
 {
     QFETCH(QString, breakage);
     QFETCH(QString, failure);
+    QFETCH(QString, reason);
     QTemporaryDir dir;
     const QString data = dir.filePath(u"data"_s);
     const BedFile file { data };
     const QByteArray before("101;1;2;3;;\r\n");
+    const QString victim = dir.filePath(u"victim"_s);
+    const QByteArray victimBytes("the other member's own file\n");
+    QVERIFY(writeAll(victim, victimBytes));
     if (breakage != u"no folder") {
         QVERIFY(QDir().mkdir(data));
         if (breakage == u"bed file is a folder") {
             QVERIFY(QDir().mkdir(file.path()));
             QVERIFY(writeAll(file.path() + u"/inside", "x"));
+        } else if (breakage == u"bed file is a link") {
+            QVERIFY(QFile::link(victim, file.path()));
+        } else if (breakage == u"bed file is a FIFO") {
+            QCOMPARE(::mkfifo(QFile::encodeName(file.path()).constData(), 0664), 0);
         } else {
             QVERIFY(writeAll(file.path(), before));
-            QVERIFY(QDir().mkdir(file.backupPath()));
+            if (breakage == u"backup is a link")
+                QVERIFY(QFile::link(victim, file.backupPath()));
+            else
+                QVERIFY(QDir().mkdir(file.backupPath()));
         }
     }
     const QStringList contentBefore = entries(data);
@@ -232,16 +259,18 @@ void TestBedFile::failedSaveLeavesBedFileAsItWas()
     const QString prefix = u"Cannot " + failure.section(u'/', 0, 0) + u" \"" + data + u'/'
         + failure.section(u'/', 1) + u"\". ";
     QVERIFY2(error->startsWith(prefix), qPrintable(*error));
-    QVERIFY2(error->contains(u"directory"), qPrintable(*error)); // "No such ..." or "Is a ..."
+    QVERIFY2(error->contains(reason), qPrintable(*error)); // "No such ..." or "Is a ..."
+    // Nothing was read into the backup or written through a link.
+    QCOMPARE(readAll(victim), victimBytes);
 
     if (breakage == u"no folder") {
-        QCOMPARE(entries(dir.path()), QStringList());
+        QCOMPARE(entries(dir.path()), QStringList { u"victim"_s });
         return;
     }
     QCOMPARE(entries(data), contentBefore); // no temporary files left behind
-    if (breakage == u"backup is a folder")
+    if (breakage.startsWith(u"backup"))
         QCOMPARE(readAll(file.path()), before);
-    else
+    else if (breakage == u"bed file is a folder")
         QCOMPARE(entries(file.path()), QStringList { u"inside"_s });
 }
 

@@ -156,11 +156,15 @@ void TestBedLine::formatsBedLines_data()
     row("extreme numbers", bed(u"a"_s, -5, kMin, kMax), u"a;-5;-2147483648;2147483647;;"_s);
     row("spaces and Cyrillic kept", bed(u" П1 "_s, 0, 0, 19, u" Палата №1 "_s, u" "_s),
         u" П1 ;0;0;19; Палата №1 ; "_s);
-    row("line ends, tab and NUL become spaces", bed(u"a\tb"_s, 1, 2, 3, u"x\r\ny"_s, u"c\0d"_s),
+    row("line ends and NUL become spaces", bed(u"a\rb"_s, 1, 2, 3, u"x\r\ny"_s, u"c\0d"_s),
         u"a b;1;2;3;x  y;c d"_s, false);
-    row("every control character becomes a space",
-        bed(u"\x01\x1F"_s, 0, 0, 0, u"\x0B\x0C\x1B"_s, u"\x7F\u0085"_s),
-        u"  ;0;0;0;   ;\x7F\u0085"_s, false);
+    // A code with a tab or another control character stays the same code.
+    row("tab and other control characters kept",
+        bed(u"\t101\x01"_s, 0, 0, 0, u"\x0B\x0C\x1B\x1F"_s, u"\x7F\u0085\u2028"_s),
+        u"\t101\x01;0;0;0;\x0B\x0C\x1B\x1F;\x7F\u0085\u2028"_s);
+    row("unpaired surrogate becomes U+FFFD",
+        bed(QString(QChar(0xD800)) + u"1"_s, 0, 0, 0, u"\U0001F600"_s, QString(QChar(0xDC00))),
+        u"\uFFFD1;0;0;0;\U0001F600;\uFFFD"_s, false);
 }
 
 void TestBedLine::formatsBedLines()

@@ -94,6 +94,12 @@ void TestIntConvert::errorTextQuotesTheText()
 {
     QCOMPARE(invalidIntegerError(u"12a"), u"'12a' is not a valid integer value"_s);
     QCOMPARE(invalidIntegerError(u""), u"'' is not a valid integer value"_s);
+    // A long field (a damaged bed file's 50 MB number) is quoted in part.
+    QCOMPARE(invalidIntegerError(QString(QString(50000000, u'9') + u'x')),
+             u'\'' + QString(48, u'9') + u"\u2026' is not a valid integer value"_s);
+    // A surrogate pair at the cut stays whole or goes.
+    QCOMPARE(invalidIntegerError(QString(QString(47, u'9') + u"\U0001F600z"_s)),
+             u'\'' + QString(47, u'9') + u"\u2026' is not a valid integer value"_s);
 }
 
 QTEST_APPLESS_MAIN(TestIntConvert)

@@ -3,8 +3,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using namespace kalvora;
 using namespace Qt::StringLiterals;
@@ -102,6 +105,10 @@ private slots:
     void readsEachValue_data();
     void readsEachValue();
     void cutsLongStringValues();
+    void settingsFileThatIsNoRegularFileGivesDefaults_data();
+    void settingsFileThatIsNoRegularFileGivesDefaults();
+    void settingsThatCannotWorkAreReported_data();
+    void settingsThatCannotWorkAreReported();
     void readingNeverWritesTheFile_data();
     void readingNeverWritesTheFile();
     void settingsFileSitsBesideTheExecutable_data();
@@ -186,6 +193,85 @@ void TestSettings::cutsLongStringValues()
     const Settings s = readSettings(path);
     QCOMPARE(s.cs1, exact);
     QCOMPARE(s.cs2, exact);
+}
+
+void TestSettings::settingsFileThatIsNoRegularFileGivesDefaults_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addRow("FIFO") << u"fifo"_s; // would block the start in open()
+    QTest::addRow("link to /dev/zero") << u"zero link"_s; // would be read until memory ran out
+    QTest::addRow("folder") << u"folder"_s;
+    QTest::addRow("file over the limit") << u"large"_s;
+}
+
+void TestSettings::settingsFileThatIsNoRegularFileGivesDefaults()
+{
+    QFETCH(QString, kind);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"kalvora.ini"_s);
+    const QByteArray name = QFile::encodeName(path);
+    if (kind == u"fifo")
+        QCOMPARE(::mkfifo(name.constData(), 0644), 0);
+    else if (kind == u"zero link")
+        QVERIFY(QFile::link(u"/dev/zero"_s, path));
+    else if (kind == u"folder")
+        QVERIFY(QDir().mkdir(path));
+    else
+        QVERIFY(writeAll(path, "[Logic]\nredSec=5\n" + QByteArray(IniFile::kMaxBytes, ';')));
+    QTest::ignoreMessage(
+        QtWarningMsg,
+        QRegularExpression(u"^Cannot open file .*: every setting takes its default$"_s));
+    QCOMPARE(fields(readSettings(path)), fields(Settings()));
+}
+
+void TestSettings::settingsThatCannotWorkAreReported_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<bool>("error");
+    QTest::addColumn<QStringList>("warnings"); // what each warning names
+    const auto row = [](const char *name, const char *file, bool error,
+                        const QStringList &warnings = {}) {
+        QTest::addRow("%s", name) << QByteArray(file) << error << warnings;
+    };
+    row("defaults", "", false);
+    row("listening port 0", "[Server]\nFromServerPort=0\n", true);
+    row("listening port 65536, low 16 bits 0", "[Server]\nFromServerPort=65536\n", true);
+    row("listening port 65537 is 1", "[Server]\nFromServerPort=65537\n", false);
+    row("ping port 0 is the system's business", "[Server]\nToServerPort=0\n", false);
+    row("equal ports, equal texts",
+        "[Server]\nToServerPort=6000\nFromServerPort=6000\nToServerPing=#x\nFromServePing=#x\n",
+        false, { u"FromServerPort and ToServerPort are both 6000"_s });
+    row("equal ports, other texts", "[Server]\nToServerPort=6000\nFromServerPort=6000\n", false);
+    row("equal texts, other ports", "[Server]\nToServerPing=#x\nFromServePing=#x\n", false);
+    row("empty reply text", "[Server]\nFromServePing=\n", false, { u"FromServePing is empty"_s });
+    row("everything at once",
+        "[Server]\nToServerPort=0\nFromServerPort=65536\nToServerPing=\nFromServePing=\n", true,
+        { u"both 0"_s, u"FromServePing is empty"_s });
+}
+
+void TestSettings::settingsThatCannotWorkAreReported()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(bool, error);
+    QFETCH(QStringList, warnings);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"kalvora.ini"_s);
+    QVERIFY(writeAll(path, file));
+    const Settings s = readSettings(path);
+
+    const Status refused = settingsError(s, path);
+    QCOMPARE(refused.has_value(), error);
+    if (error) {
+        QVERIFY2(refused->contains(u"FromServerPort"_s) && refused->contains(path)
+                     && refused->contains(u" 0 "_s),
+                 qPrintable(*refused));
+    }
+    const QStringList said = settingsWarnings(s, path);
+    QCOMPARE(said.size(), warnings.size());
+    for (qsizetype i = 0; i < said.size(); ++i) {
+        QVERIFY2(said[i].startsWith(path + u": ") && said[i].contains(warnings[i]),
+                 qPrintable(said[i]));
+    }
 }
 
 void TestSettings::readingNeverWritesTheFile_data()

@@ -1,8 +1,5 @@
 #include "settings/TextFile.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace kalvora;
@@ -43,11 +40,6 @@ QStringList L(const QString &joined)
     return joined.isEmpty() ? QStringList() : joined.split(u'|');
 }
 
-QStringList entries(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden);
-}
-
 } // namespace
 
 class TestTextFile : public QObject {
@@ -61,8 +53,10 @@ private slots:
     void encodedLinesDecodeBack_data();
     void encodedLinesDecodeBack();
     void cp1251BytesRoundTrip();
-    void atomicWriteReplacesTheFile();
-    void atomicWriteIntoMissingFolderFails();
+    void utf8DespiteAFewDamagedBytes_data();
+    void utf8DespiteAFewDamagedBytes();
+    void nulEndsTextAndCountsTheLinesCut_data();
+    void nulEndsTextAndCountsTheLinesCut();
 };
 
 void TestTextFile::decodesLinesAndEncoding_data()
@@ -97,6 +91,9 @@ void TestTextFile::decodesLinesAndEncoding_data()
     row("NUL ends Windows-1251 text", kPalata1251 + QByteArray("\0\r\nx", 4), u"Палата"_s,
         Enc::Cp1251);
     row("NUL first", QByteArray("\0abc", 4), u""_s, Enc::Utf8);
+    // A stray byte in a UTF-8 file: UTF-8 still, the byte as U+FFFD.
+    row("UTF-8 with a stray 0xFF", "1;0;0;0;" + u"Палата"_s.toUtf8() + "\xFF\r\n2",
+        u"1;0;0;0;Палата\uFFFD|2"_s, Enc::Utf8);
 }
 
 void TestTextFile::decodesLinesAndEncoding()
@@ -180,27 +177,67 @@ void TestTextFile::cp1251BytesRoundTrip()
     QCOMPARE(encodeCp1251(text), all);
 }
 
-void TestTextFile::atomicWriteReplacesTheFile()
+void TestTextFile::utf8DespiteAFewDamagedBytes_data()
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(u"tables.txt"_s);
-    QCOMPARE(writeFileAtomically(path, "first version, rather long\r\n"), std::nullopt);
-    QCOMPARE(writeFileAtomically(path, "second\r\n"), std::nullopt);
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArray("second\r\n"));
-    QCOMPARE(entries(dir.path()), QStringList { u"tables.txt"_s });
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("utf8");
+    const QByteArray names = u"Палата 1; Палата 2; Палата 3; Палата 4"_s.toUtf8(); // 24 letters
+    QTest::addRow("valid UTF-8") << names << true;
+    QTest::addRow("ASCII") << QByteArray("101;1;2;3;;") << true;
+    QTest::addRow("one stray byte") << names + "\xFF" << true;
+    QTest::addRow("cut inside its last letter") << names + "\xD0" << true;
+    // E0 80 80 is three ill-formed parts: E0 needs A0 to BF next.
+    QTest::addRow("24 letters, 6 damaged bytes") << "\xC0\xFF" + names + "\xE0\x80\x80\xFE" << true;
+    QTest::addRow("24 letters, 7 damaged bytes")
+        << "\xC0\xC0\xFF" + names + "\xE0\x80\x80\xFE" << false;
+    QTest::addRow("Windows-1251") << kPalata1251 + " \xB9 1, \xEA\xEE\xE9\xEA\xE0 2" << false;
+    // "ВЁ" is a well-formed UTF-8 pair (D0 A8): rare, and outnumbered.
+    QTest::addRow("Windows-1251 holding one pair that is UTF-8")
+        << "\xC2\xA8" + kPalata1251 << false;
+    QTest::addRow("one Windows-1251 letter in ASCII") << QByteArray("101\xFF;1;2;3;;") << false;
 }
 
-void TestTextFile::atomicWriteIntoMissingFolderFails()
+void TestTextFile::utf8DespiteAFewDamagedBytes()
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(u"missing/tables.txt"_s);
-    const Status error = writeFileAtomically(path, "x");
-    QVERIFY(error.has_value());
-    const QString prefix = u"Cannot create file \"" + path + u"\". ";
-    QVERIFY2(error->startsWith(prefix) && error->size() > prefix.size(), qPrintable(*error));
-    QCOMPARE(entries(dir.path()), QStringList());
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, utf8);
+    QCOMPARE(isMostlyUtf8(bytes), utf8);
+    const TextLines text = decodeTextLines(bytes);
+    QCOMPARE(text.encoding, utf8 ? Enc::Utf8 : Enc::Cp1251);
+    if (utf8)
+        QCOMPARE(text.lines.join(u'\n'), QString::fromUtf8(bytes));
+}
+
+void TestTextFile::nulEndsTextAndCountsTheLinesCut_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<int>("nulLine");
+    QTest::addColumn<int>("linesAfterNul");
+    const QByteArray bed = "101;1;2;3;Bed;C\r\n";
+    QTest::addRow("no NUL") << bed + bed << 2 << 0 << 0;
+    QTest::addRow("NUL at the start of line 3 of 24")
+        << bed + bed + '\0' + bed.repeated(22) << 2 << 3 << 22;
+    QTest::addRow("NUL inside line 2, blank lines after it")
+        << bed + "102;1;2" + '\0' + ";3;;\r\n\r\n \t\r\n" + bed << 2 << 2 << 2;
+    QTest::addRow("NULs at the end, as a crash can leave")
+        << bed + QByteArray(4096, '\0') << 1 << 2 << 0;
+    QTest::addRow("NUL in a UTF-16 file")
+        << le(QStringView(u"a\r\nb\0c\r\nd\r\n\r\n", 12)) << 2 << 2 << 2;
+    QTest::addRow("NUL in a Windows-1251 file")
+        << kPalata1251 + QByteArray("\0\r\n\xE0\r\n", 6) << 1 << 1 << 1;
+}
+
+void TestTextFile::nulEndsTextAndCountsTheLinesCut()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, lines);
+    QFETCH(int, nulLine);
+    QFETCH(int, linesAfterNul);
+    const TextLines text = decodeTextLines(bytes);
+    QCOMPARE(text.lines.size(), lines);
+    QCOMPARE(text.nulLine, nulLine);
+    QCOMPARE(text.linesAfterNul, linesAfterNul);
 }
 
 QTEST_APPLESS_MAIN(TestTextFile)

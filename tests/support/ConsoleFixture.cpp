@@ -1,5 +1,6 @@
 #include "ConsoleFixture.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -40,6 +41,19 @@ void ConsoleFixture::destroy()
 
 quint16 ConsoleFixture::freePort()
 {
+    // Below the system's ephemeral range (32768 and up on Linux): a port the
+    // system handed out here would be free only until it hands it out again,
+    // for example to the sending socket of a console in a test running beside
+    // this one. Each process starts at its own place in the range.
+    static quint32 next = quint32(QCoreApplication::applicationPid()) * 7919u;
+    constexpr quint32 first = 20000;
+    constexpr quint32 count = 12000;
+    for (quint32 tries = 0; tries < count; ++tries) {
+        const quint16 port = quint16(first + next++ % count);
+        QUdpSocket probe;
+        if (probe.bind(QHostAddress::AnyIPv4, port, QAbstractSocket::DontShareAddress))
+            return port;
+    }
     QUdpSocket probe;
     probe.bind(QHostAddress::AnyIPv4, 0, QAbstractSocket::DontShareAddress);
     return probe.localPort();

@@ -2,22 +2,26 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QSize>
 
 namespace kalvora::test {
 
 // A 2x2 GIF89a with a four-colour table (0 red, 1 green, 2 blue, 3 white) and
 // one frame per delay (in hundredths of a second). Frame i is filled with
 // colour i % 4, except that a frame 2 is a blue/white checker board. The loop
-// extension is written only when loopCount >= 0.
-inline QByteArray animatedGif(const QList<int> &delays, int loopCount = 0)
+// extension is written only when loopCount >= 0. A larger logical screen
+// makes every frame that large once decoded, while the file stays tiny (a
+// picture bomb): the 2x2 images sit in its top-left corner.
+inline QByteArray animatedGif(const QList<int> &delays, int loopCount = 0,
+                              QSize screen = QSize(2, 2))
 {
     QByteArray gif("GIF89a");
     const auto le16 = [&gif](int v) {
         gif.append(char(v & 0xff));
         gif.append(char((v >> 8) & 0xff));
     };
-    le16(2);
-    le16(2);
+    le16(screen.width());
+    le16(screen.height());
     gif.append("\x81\x00\x00", 3); // global table of 4 colours
     gif.append("\xff\x00\x00"
                "\x00\xff\x00"

@@ -464,6 +464,9 @@ void TestControls::guardedShowsOneBoxAndGoesOn_data()
     QTest::addRow("console error ending in ')'") << 1 << u"Bad kind (21)"_s << u"Bad kind (21)"_s;
     QTest::addRow("platform error") << 2 << u"disk full"_s << u"disk full."_s;
     QTest::addRow("platform error, Cyrillic") << 2 << u"Нет доступа"_s << u"Нет доступа."_s;
+    // A damaged file can put megabytes into an error: the box shows a readable part.
+    QTest::addRow("error of 200,000 characters")
+        << 1 << QString(200000, u'7') << QString(kMaxErrorTextLength, u'7') + u"\u2026."_s;
 }
 
 void TestControls::guardedShowsOneBoxAndGoesOn()

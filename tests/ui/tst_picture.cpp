@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace kalvora;
 using namespace Qt::StringLiterals;
 
@@ -40,6 +42,8 @@ private slots:
     void animatedGifKeepsEveryFrameWithItsDelay_data();
     void animatedGifKeepsEveryFrameWithItsDelay();
     void jpegIsOneFrame();
+    void picturesBeyondTheLimitsAreUnreadable_data();
+    void picturesBeyondTheLimitsAreUnreadable();
     void bytesThatAreNoPictureGiveNoFrames_data();
     void bytesThatAreNoPictureGiveNoFrames();
     void loadingKeepsOrReplacesThePicture_data();
@@ -106,6 +110,54 @@ void TestPicture::jpegIsOneFrame()
     QCOMPARE(picture->size, QSize(8, 6));
 }
 
+void TestPicture::picturesBeyondTheLimitsAreUnreadable_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<qint64>("pixels"); // the limits; 0: the console's own
+    QTest::addColumn<int>("frames");
+    QTest::addColumn<QSize>("size"); // of a readable picture; empty: beyond the limits
+
+    const auto gif = [](int frames, QSize screen) {
+        return test::animatedGif(QList<int>(frames, 0), 0, screen);
+    };
+    // 23 KB that would need 4 GB decoded: refused before anything is decoded.
+    QTest::addRow("GIF of 1000 x 1000 pixels and 1000 frames")
+        << gif(1000, QSize(1000, 1000)) << qint64(0) << 0 << QSize();
+    QTest::addRow("GIF of 65535 x 65535 pixels")
+        << gif(1, QSize(65535, 65535)) << qint64(0) << 0 << QSize();
+    QTest::addRow("GIF of 1001 frames") << gif(1001, QSize(2, 2)) << qint64(0) << 0 << QSize();
+    QTest::addRow("GIF of 1000 frames") << gif(1000, QSize(2, 2)) << qint64(0) << 0 << QSize(2, 2);
+    // A plan of 6000 x 6000 pixels (144 MB decoded) was more than Qt's own
+    // limit of 128 MB for one image: it is shown now.
+    QTest::addRow("JPEG plan of 6000 x 6000 pixels")
+        << jpeg(QSize(6000, 6000)) << qint64(0) << 0 << QSize(6000, 6000);
+    QTest::addRow("frames one pixel over the budget")
+        << gif(3, QSize(10, 10)) << qint64(299) << 10 << QSize();
+    QTest::addRow("frames that fill the budget")
+        << gif(3, QSize(10, 10)) << qint64(300) << 10 << QSize(10, 10);
+    QTest::addRow("JPEG one pixel over the budget")
+        << jpeg(QSize(200, 100)) << qint64(19999) << 10 << QSize();
+    QTest::addRow("frames over the count") << gif(11, QSize(2, 2)) << qint64(1000) << 10 << QSize();
+}
+
+void TestPicture::picturesBeyondTheLimitsAreUnreadable()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(qint64, pixels);
+    QFETCH(int, frames);
+    QFETCH(QSize, size);
+    const PictureLimits limits = pixels > 0 ? PictureLimits { pixels, frames } : PictureLimits();
+
+    const Picture picture = decodePicture(bytes, limits);
+    QCOMPARE(picture->readable(), !size.isEmpty());
+    QCOMPARE(picture->overLimits, size.isEmpty());
+    QCOMPARE(picture->size, size);
+    if (size.isEmpty()) {
+        QVERIFY(picture->frames.empty());
+        QCOMPARE(picture->cycleMs, 0);
+    }
+}
+
 void TestPicture::bytesThatAreNoPictureGiveNoFrames_data()
 {
     QTest::addColumn<QByteArray>("bytes");
@@ -144,6 +196,14 @@ void TestPicture::loadingKeepsOrReplacesThePicture_data()
         << u"plan.jpg"_s << true << LoadOutcome::Loaded << u"file"_s;
     QTest::addRow("folder of that name keeps the old picture")
         << u"folder.gif"_s << true << LoadOutcome::NotOpened << u"bill"_s;
+    // A FIFO would block the start in open(), /dev/zero would be read until
+    // memory ran out: neither is opened, as for a file that cannot be.
+    QTest::addRow("FIFO keeps the old picture")
+        << u"fifo.jpg"_s << true << LoadOutcome::NotOpened << u"bill"_s;
+    QTest::addRow("link to /dev/zero keeps the old picture")
+        << u"zero.gif"_s << true << LoadOutcome::NotOpened << u"bill"_s;
+    QTest::addRow("link to a picture elsewhere loads it")
+        << u"linked.jpg"_s << true << LoadOutcome::Loaded << u"file"_s;
     QTest::addRow("missing file into an empty holder")
         << u"no-such.gif"_s << false << LoadOutcome::NotOpened << u"error"_s;
     QTest::addRow("never loaded") << QString() << false << LoadOutcome::NotOpened << u"error"_s;
@@ -160,6 +220,9 @@ void TestPicture::loadingKeepsOrReplacesThePicture()
     QVERIFY(writeAll(m_dir.filePath(u"empty.jpg"_s), QByteArray()));
     QVERIFY(writeAll(m_dir.filePath(u"plan.jpg"_s), jpeg(QSize(5, 4))));
     QVERIFY(QDir(m_dir.path()).mkpath(u"folder.gif"_s));
+    ::mkfifo(QFile::encodeName(m_dir.filePath(u"fifo.jpg"_s)).constData(), 0644);
+    QFile::link(u"/dev/zero"_s, m_dir.filePath(u"zero.gif"_s));
+    QFile::link(m_dir.filePath(u"plan.jpg"_s), m_dir.filePath(u"linked.jpg"_s));
 
     PictureHolder holder(heldBill ? builtInBillPicture() : Picture());
     if (!file.isEmpty())
