@@ -11,6 +11,7 @@
 #include "ui/Fonts.h"
 #include "ui/LinkBanner.h"
 #include "ui/PictureControl.h"
+#include "ui/PlanLayer.h"
 #include "ui/TextLabel.h"
 
 #include <QApplication>
@@ -68,6 +69,7 @@ void TkrdoMF::buildComponents()
 
     IdUDPServer1 = new UdpListener(this);
     IdUDPServer1->onDatagram = [this](const QByteArray &data) { IdUDPServer1UDPRead(data); };
+    IdUDPServer1->readBeforeRepaintOf(this);
 
     IdUDPClient1 = new QUdpSocket(this);
     IdUDPClient1->bind(QHostAddress::AnyIPv4, 0);
@@ -146,6 +148,8 @@ void TkrdoMF::buildComponents()
     iBackground->onMouseMove = [this](QPoint p) { iBackgroundMouseMove(p.x(), p.y()); };
     iBackground->onMouseDown = [this](Qt::MouseButton b, QPoint) { iBackgroundMouseDown(b); };
 
+    // Every bed's marker, above the plan and the panel.
+    m_planLayer = new PlanLayer(this);
     // The overflow row of the call list, in the list's font; shown by the tick.
     m_overflow = new TextLabel(this);
     m_overflow->setObjectName(QStringLiteral("overflowRow"));
@@ -339,7 +343,7 @@ void TkrdoMF::noticeCutBedFile()
 void TkrdoMF::refreshContexts()
 {
     TableContext &t = m_tableContext;
-    t.parent = this;
+    t.layer = m_planLayer;
     t.clock = m_clock;
     t.iTable = &iTable;
     t.iGreenTable = &iGreenTable;

@@ -31,6 +31,7 @@ class Journal;
 class AnimationClock;
 class LinkBanner;
 class PictureControl;
+class PlanLayer;
 class TextLabel;
 class TFormTable;
 class UdpListener;
@@ -118,6 +119,8 @@ public:
     const Files &files() const { return m_files; }
     SoundPlayer &sounds() { return m_sounds; }
     AnimationClock *animationClock() const { return m_clock; }
+    // The control that draws every bed's marker.
+    PlanLayer *planLayer() const { return m_planLayer; }
     // The call journal while the console keeps one: from the end of a
     // successful start-up, when the settings name a journal file, until the
     // window closes or the session ends.
@@ -230,6 +233,7 @@ private:
 
     Files m_files;
     AnimationClock *m_clock = nullptr;
+    PlanLayer *m_planLayer = nullptr;
     SoundPlayer m_sounds;
     QMenu *m_popupMenu = nullptr;
     TableContext m_tableContext;

@@ -2,8 +2,8 @@
 
 #include "EventMessage.h"
 
-#include <QNetworkDatagram>
-#include <QTimer>
+#include <QEvent>
+#include <QScopeGuard>
 #include <QUdpSocket>
 
 #include <sys/socket.h>
@@ -12,16 +12,12 @@ namespace kalvora {
 
 namespace {
 
-// Datagrams handled per wake-up before the window gets a turn to paint and
-// tick; the rest follow on the next pass of the event loop.
-constexpr int kBatch = 64;
-
 void enlargeReceiveBuffer(QUdpSocket &socket)
 {
     const int fd = int(socket.socketDescriptor());
     int size = UdpListener::kReceiveBuffer;
     // SO_RCVBUFFORCE passes the system's cap where the process may; otherwise
-    // the ordinary request gets as much as the cap allows.
+    // the ordinary request gets as much as the cap (net.core.rmem_max) allows.
     if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
         ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
 }
@@ -31,6 +27,11 @@ void enlargeReceiveBuffer(QUdpSocket &socket)
 UdpListener::UdpListener(QObject *parent)
     : QObject(parent)
 {
+    // A timer rather than a posted call: timers come after the posted
+    // repaints and ticks, so the window has its turn between two passes.
+    m_nextPass.setSingleShot(true);
+    m_nextPass.setInterval(0);
+    connect(&m_nextPass, &QTimer::timeout, this, &UdpListener::readAll);
 }
 
 UdpListener::~UdpListener() = default;
@@ -55,7 +56,12 @@ Status UdpListener::activate(quint16 port)
     for (auto &socket : m_sockets) {
         enlargeReceiveBuffer(*socket);
         QUdpSocket *raw = socket.get();
-        connect(raw, &QUdpSocket::readyRead, this, [this, raw] { readPending(raw); });
+        connect(raw, &QUdpSocket::readyRead, this, [this, raw] {
+            // A socket that reported datagrams reports no more until one is
+            // read: if this one cannot be read now, the next pass reads it.
+            if (m_reading || readSome(raw))
+                m_nextPass.start();
+        });
     }
     return std::nullopt;
 }
@@ -64,56 +70,72 @@ void UdpListener::deactivate()
 {
     // Closed now, so the port is free at once; deleted once any handler that
     // is still running on them has returned.
+    m_nextPass.stop();
     for (auto &socket : m_sockets) {
         socket->disconnect(this);
         socket->close();
         socket.release()->deleteLater();
     }
     m_sockets.clear();
-    m_queue.clear();
     m_port = 0;
 }
 
-void UdpListener::readPending(QUdpSocket *socket)
+bool UdpListener::readSome(QUdpSocket *socket)
 {
-    // Everything the system holds is taken at once: a socket left with unread
-    // datagrams may not report new ones. Handling then goes in batches.
-    QByteArray buffer;
-    while (socket->hasPendingDatagrams()) {
+    m_reading = true;
+    const auto done = qScopeGuard([this] { m_reading = false; });
+    for (int n = 0; n < kBatch; ++n) {
+        if (socket->state() != QAbstractSocket::BoundState)
+            return false; // closed by a handler
         const qint64 size = socket->pendingDatagramSize();
         if (size < 0)
-            break;
+            return false; // nothing more waits
         if (size > kMaxDatagramSize) {
             socket->readDatagram(nullptr, 0); // discarded whole
             ++m_oversize;
             continue;
         }
-        buffer.resize(qsizetype(std::max<qint64>(size, 1)));
-        const qint64 got = socket->readDatagram(buffer.data(), size);
+        m_buffer.resize(qsizetype(std::max<qint64>(size, 1)));
+        const qint64 got = socket->readDatagram(m_buffer.data(), size);
         if (got <= 0)
             continue; // empty datagrams carry nothing
-        m_queue.push_back(buffer.left(qsizetype(got)));
-    }
-    handleQueued();
-}
-
-void UdpListener::handleQueued()
-{
-    for (int n = 0; n < kBatch && !m_queue.empty(); ++n) {
-        const QByteArray datagram = std::move(m_queue.front());
-        m_queue.pop_front();
         ++m_received;
         if (onDatagram)
-            onDatagram(datagram);
+            onDatagram(QByteArray(m_buffer.constData(), qsizetype(got)));
     }
-    if (!m_queue.empty() && !m_drainScheduled) {
-        // More waiting: the window gets a turn to paint and tick first.
-        m_drainScheduled = true;
-        QTimer::singleShot(0, this, [this] {
-            m_drainScheduled = false;
-            handleQueued();
-        });
+    return true; // perhaps more
+}
+
+void UdpListener::readAll()
+{
+    if (m_reading) {
+        m_nextPass.start();
+        return;
     }
+    bool more = false;
+    // A handler may close the listener: the list is looked at afresh each time.
+    for (size_t i = 0; i < m_sockets.size(); ++i)
+        more = readSome(m_sockets[i].get()) || more;
+    if (more && !m_sockets.empty())
+        m_nextPass.start();
+}
+
+void UdpListener::readWaiting()
+{
+    if (!m_sockets.empty())
+        readAll();
+}
+
+void UdpListener::readBeforeRepaintOf(QObject *window)
+{
+    window->installEventFilter(this);
+}
+
+bool UdpListener::eventFilter(QObject *, QEvent *event)
+{
+    if (event->type() == QEvent::UpdateRequest)
+        readWaiting();
+    return false;
 }
 
 } // namespace kalvora

@@ -7,9 +7,10 @@
 #include "ui/Coordinates.h"
 #include "ui/Errors.h"
 #include "ui/PictureControl.h"
+#include "ui/PlanLayer.h"
 #include "ui/TextLabel.h"
 
-#include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
@@ -74,6 +75,9 @@ void TkrdoMF::LoadData()
     cl1->setObjectName(QStringLiteral("cl1"));
     cl2->setObjectName(QStringLiteral("cl2"));
     cl3->setObjectName(QStringLiteral("cl3"));
+    // The beds, made after the titles, lie above them; call-list lines, made
+    // later still, lie above the beds.
+    m_planLayer->raise();
 
     // The sounds are loaded now, so the first call is heard at once.
     m_sounds.preload(dataFile("call.wav"));
@@ -89,18 +93,18 @@ void TkrdoMF::LoadTableFile()
     auto lines = file.loadLines();
     if (!lines)
         throw KalvoraError(lines.error());
+    if (lines->size() > kMaxBeds) {
+        throw KalvoraError(QStringLiteral("Too many beds in %1: %2 (at most %3)")
+                               .arg(QDir::toNativeSeparators(file.path()))
+                               .arg(lines->size())
+                               .arg(kMaxBeds));
+    }
     curTable = nullptr;
     sinc.takeAll();
     sl.takeAll();
-    qsizetype made = 0;
     for (const QString &line : std::as_const(lines.value())) {
         // The key is the code exactly as written, spaces included.
         sl.append(CopyField(line, 1, u';'), Ttable::Create(line, m_tableContext));
-        // Every new control posts events to itself and the window, and Qt
-        // compares each new one with those still waiting: delivered now and
-        // then, they keep a large ward's start-up linear.
-        if (++made % 256 == 0)
-            QCoreApplication::sendPostedEvents();
     }
 }
 

@@ -2,8 +2,7 @@
 
 #include "ui/Coordinates.h"
 #include "ui/Errors.h"
-#include "ui/PictureControl.h"
-#include "ui/TextLabel.h"
+#include "ui/PlanLayer.h"
 
 namespace kalvora {
 
@@ -17,59 +16,50 @@ std::unique_ptr<Ttable> Ttable::Create(QStringView line, const TableContext &con
 
 Ttable::Ttable(const BedRecord &record, const TableContext &context)
     : BedRecord(record)
+    , m_marker(std::make_unique<Marker>(context.layer, context.clock))
+    , m_hint(l)
     , m_context(context)
 {
-    // Owned by this bed until the end of the constructor hands them over; a
-    // failed picture copy must not leave half a marker on the plan.
-    auto icon = std::make_unique<PictureControl>(context.parent, context.clock);
-    auto bill = std::make_unique<PictureControl>(context.parent, context.clock);
-    auto label = std::make_unique<TextLabel>(context.parent);
+    // The parts go with the marker if a picture copy fails below: no half
+    // marker is left on the plan.
+    iT = &m_marker->icon;
+    iB = &m_marker->bill;
+    lab = &m_marker->label;
 
-    icon->hide();
-    icon->setAutoSize(true);
-    icon->setAnimate(true);
-    icon->copyFrom(kindPicture(context.iTable));
-    icon->setToolTip(l);
-    icon->onMouseMove = [this](QPoint p) {
+    iT->setAutoSize(true);
+    iT->setAnimate(true);
+    iT->copyFrom(kindPicture(context.iTable));
+    iT->setToolTip(m_hint);
+    iT->onMouseMove = [this](QPoint p) {
         if (m_context.onMove)
             m_context.onMove(p + iT->pos());
     };
-    icon->onMouseDown = [this](Qt::MouseButton button, QPoint) {
+    iT->onMouseDown = [this](Qt::MouseButton button) {
         if (m_context.onDown)
             m_context.onDown(button);
     };
 
-    bill->hide();
-    bill->setAnimate(true);
-    bill->setAutoSize(true);
+    iB->setAnimate(true);
+    iB->setAutoSize(true);
     if (!context.billPicture)
         throw KalvoraError(QStringLiteral("Could not load image. Invalid format"));
-    bill->copyFrom(*context.billPicture);
-    bill->setPopupMenu(context.billMenu);
+    iB->copyFrom(*context.billPicture);
+    iB->setPopupMenu(context.billMenu);
 
-    label->hide();
-    label->setLabelFont(context.labelFont);
-    label->setCentered(true);
-    label->onMouseDown = [this](Qt::MouseButton button) {
+    lab->setLabelFont(context.labelFont);
+    lab->setCentered(true);
+    lab->onMouseDown = [this](Qt::MouseButton button) {
         if (m_context.onDown)
             m_context.onDown(button);
     };
-    label->setText(l);
+    lab->setText(l);
 
-    iT = icon.release();
-    iB = bill.release();
-    lab = label.release();
     iT->show();
     Pos(dx, dy);
     lab->show();
 }
 
-Ttable::~Ttable()
-{
-    delete iB;
-    delete iT;
-    delete lab;
-}
+Ttable::~Ttable() = default;
 
 const PictureHolder &Ttable::kindPicture(const KindPictures *set) const
 {
@@ -91,10 +81,8 @@ void Ttable::Pos(qint32 x, qint32 y)
 
 void Ttable::updateHint()
 {
-    // The hint follows the name the label shows; it is off while moving.
-    const QString hint = isDrag ? QString() : l;
-    if (iT->toolTip() != hint)
-        iT->setToolTip(hint);
+    // The name the bed was created with; off while the bed is being moved.
+    iT->setToolTip(isDrag ? QString() : m_hint);
 }
 
 void Ttable::ShowTable()
@@ -137,11 +125,13 @@ void Ttable::PlusT()
         return;
     // The state moves first; the pictures follow.
     const CallState::Tick tick = advance(m_context.redSec, m_context.maxSec);
-    if (tick.turnedRed)
-        iT->copyFrom(kindPicture(m_context.iRedTable));
     if (tick.ended) {
+        // Overdue and ended on the same tick: the overdue picture is never
+        // seen, so it is not needed either.
         iB->hide();
         ShowTable();
+    } else if (tick.turnedRed) {
+        iT->copyFrom(kindPicture(m_context.iRedTable));
     }
 }
 

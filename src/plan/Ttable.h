@@ -3,6 +3,7 @@
 #include "BedLine.h"
 #include "CallState.h"
 #include "ui/Picture.h"
+#include "ui/PlanLayer.h" // the marker parts iT, iB and lab
 
 #include <QFont>
 #include <QPoint>
@@ -12,23 +13,23 @@
 #include <memory>
 
 class QMenu;
-class QWidget;
 
 namespace kalvora {
 
-class AnimationClock;
-class PictureControl;
-class TextLabel;
 class TFormTable;
 
 constexpr int kKindCount = 20;
+// The most beds the console shows. A bed costs about 2 KB of memory and 20 µs
+// of start-up (docs/PERFORMANCE.md): half a million take about a gigabyte and
+// ten seconds. A larger bed file is refused before any bed is made.
+constexpr qsizetype kMaxBeds = 500000;
 using KindPictures = std::array<PictureHolder, kKindCount>;
 
-// What every bed marker needs from its window: where to live, the kind image
-// set, the bill picture, the label font, the settings that place and time it,
-// and where its pointer events go.
+// What every bed marker needs from its window: the layer that draws it, the
+// kind image set, the bill picture, the label font, the settings that place
+// and time it, and where its pointer events go.
 struct TableContext {
-    QWidget *parent = nullptr;
+    PlanLayer *layer = nullptr;
     AnimationClock *clock = nullptr;
     const KindPictures *iTable = nullptr;
     const KindPictures *iGreenTable = nullptr;
@@ -48,7 +49,8 @@ struct TableContext {
 
 // A bed: one call point on the plan, with its record, its call state and its
 // marker of three parts centred on (dx, dy): the icon iT, the bill overlay iB
-// and the name label lab. The bed owns its marker parts.
+// and the name label lab, drawn by the window's plan layer. The bed owns its
+// marker parts.
 class Ttable : public BedRecord, public CallState {
 public:
     // Builds a bed from its bed line: parses it (a numeric field that is not an
@@ -86,15 +88,21 @@ public:
 
     BedRecord record() const { return *this; }
 
-    PictureControl *iB = nullptr;
-    PictureControl *iT = nullptr;
-    TextLabel *lab = nullptr;
+    // The icon's hint: the name the bed had when it was created. Later names
+    // reach the label only.
+    const QString &hint() const { return m_hint; }
+
+    MarkerPicture *iB = nullptr;
+    MarkerPicture *iT = nullptr;
+    MarkerLabel *lab = nullptr;
 
 private:
     // The kind's pictures; a kind outside 0 to 19 shows kind 0's.
     const PictureHolder &kindPicture(const KindPictures *set) const;
     void updateHint();
 
+    std::unique_ptr<Marker> m_marker;
+    QString m_hint;
     const TableContext &m_context;
 };
 

@@ -46,7 +46,6 @@ void AnimationClock::serve(qint64 nowMs)
 {
     if (m_manual)
         m_manualNow = nowMs;
-    m_lastServed = nowMs;
     ++m_wakeUps;
     while (!m_queue.empty() && m_queue.top().at <= nowMs) {
         const Due due = m_queue.top();
@@ -59,8 +58,10 @@ void AnimationClock::serve(qint64 nowMs)
             m_clients.erase(due.id);
             continue;
         }
-        // Count from when the frame was due, not from when it was served, so a
-        // late wake-up does not make the animation drift.
+        // Counted from when the frame was due, not from when it was served, so
+        // a late wake-up shortens this frame only and the animation does not
+        // drift; a frame that is already over when its turn comes is shown
+        // until the next step of the grid.
         qint64 at = onGrid(due.at + std::max<qint64>(next, 1));
         if (at <= nowMs)
             at = onGrid(nowMs + 1);
@@ -69,18 +70,31 @@ void AnimationClock::serve(qint64 nowMs)
     rearm();
 }
 
+void AnimationClock::dropStopped()
+{
+    while (!m_queue.empty() && !m_clients.count(m_queue.top().id))
+        m_queue.pop();
+}
+
+qint64 AnimationClock::nextDue()
+{
+    dropStopped();
+    return m_queue.empty() ? -1 : m_queue.top().at;
+}
+
 void AnimationClock::rearm()
 {
     if (m_manual)
         return;
-    while (!m_queue.empty() && !m_clients.count(m_queue.top().id))
-        m_queue.pop();
+    dropStopped();
     if (m_queue.empty()) {
         m_timer.stop();
         return;
     }
-    const qint64 wait =
-        std::max<qint64>({ 0, m_queue.top().at - now(), m_lastServed + kMinInterval - now() });
+    // Rounded up to whole milliseconds: the timer never fires before the
+    // frame is due, so each wake-up serves a frame.
+    const qint64 waitNs = m_queue.top().at * 1000000 - m_elapsed.nsecsElapsed();
+    const qint64 wait = std::max<qint64>(0, (waitNs + 999999) / 1000000);
     if (!m_timer.isActive() || m_timer.remainingTime() > wait)
         m_timer.start(int(std::min<qint64>(wait, 1 << 30)));
 }

@@ -12,20 +12,12 @@
 namespace kalvora {
 
 // One clock for every animated picture of a window. Each animated control
-// tells the clock when its next frame is due; the clock wakes only when some
-// frame is due (on a 10 ms grid, so controls whose frames change together are
-// served by one wake-up) and advances only those controls. A plan full of
-// animated beds costs one timer, not one per bed, and nothing while no frame
-// changes.
-//
-// On its own timer the clock wakes at most once every kMinInterval ms: a frame
-// that falls due sooner after the last wake-up changes at the next one, some
-// 15 ms late at most (less than one refresh of a 60 Hz screen), and the frames
-// after it keep their times (only a frame shorter than kMinInterval lasts
-// longer, kMinInterval). Every wake-up repaints the pictures it changed, and a
-// ward's calls, started at random moments, have frames due in every 10 ms
-// slot: without the limit a plan of a thousand beds would repaint a hundred
-// times a second.
+// tells the clock when its next frame is due; frames fall due on a 10 ms grid,
+// so controls whose frames change together are served by one wake-up. The
+// clock wakes exactly when the next frame is due, never before and never in
+// between, and advances only the controls whose frame is due: a frame is
+// shown for exactly its delay, a plan full of animated beds costs one timer,
+// and nothing while no frame changes.
 class AnimationClock : public QObject {
     Q_OBJECT
 public:
@@ -34,8 +26,8 @@ public:
     // frame, or a negative value to stop.
     using Advance = std::function<qint64()>;
 
-    // The shortest time between two wake-ups of the clock's own timer.
-    static constexpr qint64 kMinInterval = 25;
+    // Frames change on this grid, in milliseconds.
+    static constexpr qint64 kGrid = 10;
 
     explicit AnimationClock(QObject *parent = nullptr);
 
@@ -48,6 +40,8 @@ public:
     qint64 now() const;
     // Serves every client due at `nowMs`; the timer calls it, tests may too.
     void serve(qint64 nowMs);
+    // When the next frame is due, on the clock; -1 when none is.
+    qint64 nextDue();
 
     // Tests drive the clock themselves: it then reads time only from serve().
     void setManual(bool manual);
@@ -60,14 +54,14 @@ private:
         Id id;
         bool operator>(const Due &o) const { return at > o.at; }
     };
-    static qint64 onGrid(qint64 ms) { return (ms + 9) / 10 * 10; }
+    static qint64 onGrid(qint64 ms) { return (ms + kGrid - 1) / kGrid * kGrid; }
+    void dropStopped();
     void rearm();
 
     QTimer m_timer;
     QElapsedTimer m_elapsed;
     bool m_manual = false;
     qint64 m_manualNow = 0;
-    qint64 m_lastServed = -kMinInterval; // when serve() last ran, on the clock
     Id m_nextId = 1;
     quint64 m_wakeUps = 0;
     std::unordered_map<Id, Advance> m_clients;

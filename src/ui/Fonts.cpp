@@ -57,10 +57,25 @@ QFont consoleFont(int pixelSize, bool bold)
 
 LineMetrics lineMetrics(const QFont &font)
 {
+    // Labels ask again and again for copies of one font, whose key costs
+    // more to build than the answer: the last font asked for is kept.
+    // (Never destroyed: a font may not outlive the application object.)
+    static QFont *lastFont = nullptr;
+    static LineMetrics lastMetrics;
+    if (lastFont && font.isCopyOf(*lastFont))
+        return lastMetrics;
     static QHash<QString, LineMetrics> cache;
     const QString key = font.key();
+    const auto remember = [&font](LineMetrics m) {
+        if (lastFont)
+            *lastFont = font;
+        else
+            lastFont = new QFont(font);
+        lastMetrics = m;
+        return m;
+    };
     if (const auto it = cache.constFind(key); it != cache.constEnd())
-        return *it;
+        return remember(*it);
 
     const QFontMetrics fm(font);
     LineMetrics metrics { fm.ascent(), fm.height() };
@@ -81,7 +96,7 @@ LineMetrics lineMetrics(const QFont &font)
         }
     }
     cache.insert(key, metrics);
-    return metrics;
+    return remember(metrics);
 }
 
 } // namespace kalvora

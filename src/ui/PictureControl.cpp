@@ -5,6 +5,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <algorithm>
+
 namespace kalvora {
 
 PictureControl::PictureControl(QWidget *parent, AnimationClock *clock)
@@ -50,7 +52,39 @@ void PictureControl::setAutoSize(bool on)
 void PictureControl::setPlacement(Placement placement)
 {
     m_placement = placement;
+    updateOpaque();
     update();
+}
+
+void PictureControl::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    updateOpaque();
+}
+
+void PictureControl::updateOpaque()
+{
+    const Picture &p = m_holder.picture();
+    if (p.get() != m_opaqueTested) {
+        m_opaqueTested = p.get();
+        m_opaquePicture = false;
+        if (p && p->frames.size() == 1) {
+            const QImage &image = p->frames.front().image;
+            m_opaquePicture = !image.isNull();
+            for (int y = 0; y < image.height() && m_opaquePicture; ++y) {
+                const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+                m_opaquePicture = std::all_of(line, line + image.width(),
+                                              [](QRgb px) { return qAlpha(px) == 255; });
+            }
+        }
+    }
+    // A plan or a panel of a photograph or a JPEG: the window beneath is not
+    // painted under it (one fill of the window's colour less per repaint).
+    const bool covers = m_opaquePicture
+        && (m_placement == Placement::Tile
+            || (m_placement == Placement::TopLeft
+                && QRect(QPoint(0, 0), p->size).contains(rect())));
+    setAttribute(Qt::WA_OpaquePaintEvent, covers);
 }
 
 void PictureControl::setAnimate(bool on)
@@ -66,6 +100,7 @@ void PictureControl::pictureChanged()
     m_frame = 0;
     if (m_autoSize && m_holder.hasReadablePicture())
         resize(m_holder.picture()->size);
+    updateOpaque();
     restartAnimation();
     repaintArea();
 }
@@ -133,8 +168,11 @@ void PictureControl::paintEvent(QPaintEvent *event)
         // cost far above the copying itself. The pixels are the same.
         for (const QRect &area : event->region()) {
             const QRect part = area & image.rect();
-            if (!part.isEmpty())
-                painter.drawImage(part.topLeft(), image, part);
+            if (part.isEmpty())
+                continue;
+            // A clip of one rectangle keeps the painter on its fast paths.
+            painter.setClipRect(part);
+            painter.drawImage(part.topLeft(), image, part);
         }
         break;
     case Placement::Center:

@@ -57,9 +57,13 @@ protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void pictureChanged();
+    // Whether the control covers all its pixels with opaque ones, so that
+    // what lies beneath it need not be painted.
+    void updateOpaque();
     void repaintArea();
     void restartAnimation();
     void stopAnimation();
@@ -74,6 +78,8 @@ private:
     bool m_pressed = false;
     Placement m_placement = Placement::TopLeft;
     QMenu *m_menu = nullptr;
+    const PictureData *m_opaqueTested = nullptr; // the picture whose pixels were looked at
+    bool m_opaquePicture = false; // every pixel of its first frame is opaque
 };
 
 } // namespace kalvora

@@ -52,6 +52,72 @@ QList<std::pair<qsizetype, qsizetype>> lineSpans(const QString &text)
 
 } // namespace
 
+LabelLayout splitLabel(const QString &caption)
+{
+    LabelLayout layout;
+    layout.shown = parseAccelerators(caption);
+    layout.lines = lineSpans(layout.shown.text);
+    return layout;
+}
+
+LabelLayout layLabel(const QString &caption, const QFont &font)
+{
+    LabelLayout layout = splitLabel(caption);
+    measureLabel(layout, font);
+    return layout;
+}
+
+void measureLabel(LabelLayout &layout, const QFont &font)
+{
+    const QFontMetrics fm(font);
+    int w = 0;
+    layout.widths.clear();
+    layout.widths.reserve(layout.lines.size());
+    for (const auto &[start, length] : std::as_const(layout.lines)) {
+        const int lineWidth = fm.horizontalAdvance(layout.shown.text.mid(start, length));
+        layout.widths.append(lineWidth);
+        w = std::max(w, lineWidth);
+    }
+    layout.size = QSize(w, lineMetrics(font).height * int(layout.lines.size()));
+}
+
+void drawLabel(QPainter &p, const LabelLayout &layout, const QFont &font, QPoint origin,
+               bool centered)
+{
+    const QFontMetrics fm(font);
+    const LineMetrics metrics = lineMetrics(font);
+    QFont underlinedFont = font;
+    underlinedFont.setUnderline(true);
+    p.setFont(font);
+    auto nextUnderline = layout.shown.underlined.cbegin();
+    int y = origin.y();
+    for (qsizetype n = 0; n < layout.lines.size(); ++n) {
+        const auto [lineStart, length] = layout.lines[n];
+        const QString line = layout.shown.text.mid(lineStart, length);
+        int x = origin.x() + (centered ? (layout.size.width() - layout.widths[n]) / 2 : 0);
+        const int baseline = y + metrics.ascent;
+        qsizetype done = 0;
+        while (nextUnderline != layout.shown.underlined.cend()
+               && *nextUnderline < lineStart + length) {
+            const qsizetype at = *nextUnderline - lineStart;
+            ++nextUnderline;
+            if (at < done)
+                continue;
+            const QString before = line.mid(done, at - done);
+            p.drawText(x, baseline, before);
+            x += fm.horizontalAdvance(before);
+            const QString ch = line.mid(at, 1);
+            p.setFont(underlinedFont);
+            p.drawText(x, baseline, ch);
+            p.setFont(font);
+            x += fm.horizontalAdvance(ch);
+            done = at + 1;
+        }
+        p.drawText(x, baseline, line.mid(done));
+        y += metrics.height;
+    }
+}
+
 TextLabel::TextLabel(QWidget *parent)
     : QWidget(parent)
 {
@@ -90,14 +156,9 @@ void TextLabel::setCentered(bool centered)
 
 void TextLabel::relayout()
 {
-    m_shown = parseAccelerators(m_caption);
-    m_lines = lineSpans(m_shown.text);
+    m_layout = layLabel(m_caption, font());
     m_drawnValid = false;
-    const QFontMetrics fm(font());
-    int w = 0;
-    for (const auto &[start, length] : std::as_const(m_lines))
-        w = std::max(w, fm.horizontalAdvance(m_shown.text.mid(start, length)));
-    resize(w, lineMetrics(font()).height * int(m_lines.size()));
+    resize(m_layout.size);
     update();
 }
 
@@ -156,14 +217,15 @@ void TextLabel::preparePainting()
     const LineMetrics metrics = lineMetrics(font());
     m_ascent = metrics.ascent;
     m_lineHeight = metrics.height;
-    auto nextUnderline = m_shown.underlined.cbegin();
-    for (const auto &[lineStart, length] : std::as_const(m_lines)) {
-        const QString line = m_shown.text.mid(lineStart, length);
+    auto nextUnderline = m_layout.shown.underlined.cbegin();
+    for (const auto &[lineStart, length] : std::as_const(m_layout.lines)) {
+        const QString line = m_layout.shown.text.mid(lineStart, length);
         DrawnLine drawn;
         drawn.width = fm.horizontalAdvance(line);
         int x = 0;
         qsizetype done = 0;
-        while (nextUnderline != m_shown.underlined.cend() && *nextUnderline < lineStart + length) {
+        while (nextUnderline != m_layout.shown.underlined.cend()
+               && *nextUnderline < lineStart + length) {
             const qsizetype at = *nextUnderline - lineStart;
             ++nextUnderline;
             if (at < done)

@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QFont>
 #include <QGlyphRun>
+#include <QSize>
 #include <QString>
 #include <QWidget>
 
@@ -21,6 +22,26 @@ struct AcceleratedText {
     QList<qsizetype> underlined; // positions in text
 };
 AcceleratedText parseAccelerators(QStringView caption);
+
+// A caption as a label lays it out in a font: the text it draws, where each of
+// its lines starts and how long it is, and the size the label takes (as wide
+// as its widest line, one line height per line).
+//   "ab\r\nwide line" => lines {0, 2} and {2, 9}, width of "wide line", two lines high
+struct LabelLayout {
+    AcceleratedText shown;
+    QList<std::pair<qsizetype, qsizetype>> lines; // start and length in shown.text
+    QList<int> widths; // of each line
+    QSize size;
+};
+LabelLayout layLabel(const QString &caption, const QFont &font);
+// The two halves of layLabel: the lines of a caption, then their measures.
+LabelLayout splitLabel(const QString &caption);
+void measureLabel(LabelLayout &layout, const QFont &font);
+
+// Draws a laid-out caption in the painter's pen with the label's top-left
+// corner at `origin`, each line left-justified or centred in the label's width.
+void drawLabel(QPainter &p, const LabelLayout &layout, const QFont &font, QPoint origin,
+               bool centered);
 
 // A transparent text control that sizes itself to its text (one line per line
 // end in the text), in a given font and colour, left-justified or centred.
@@ -70,8 +91,7 @@ private:
     static void drawShaped(QPainter &p, const Piece &piece, QPointF origin, const QRegion &area);
 
     QString m_caption;
-    AcceleratedText m_shown;
-    QList<std::pair<qsizetype, qsizetype>> m_lines; // start and length of each shown line
+    LabelLayout m_layout;
     QColor m_color = Qt::black;
     bool m_centered = false;
     std::vector<DrawnLine> m_drawn; // valid while m_drawnFont is the font and the text is unchanged

@@ -12,6 +12,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QTest>
 
 using namespace kalvora;
@@ -29,12 +30,14 @@ struct PressLog : QObject {
     explicit PressLog(Ttable *b)
         : bed(b)
     {
-        b->iT->installEventFilter(this);
+        b->iT->layer()->installEventFilter(this);
     }
     bool eventFilter(QObject *, QEvent *event) override
     {
         const QEvent::Type t = event->type();
-        if (t == QEvent::MouseButtonPress || t == QEvent::MouseButtonDblClick)
+        if ((t == QEvent::MouseButtonPress || t == QEvent::MouseButtonDblClick)
+            && bed->iT->layer()->partAt(static_cast<QMouseEvent *>(event)->position().toPoint())
+                == bed->iT)
             draggingAtPress.append(bed->isDrag);
         return false;
     }
@@ -70,11 +73,18 @@ class TestPointer : public QObject {
     Ttable *bed(const char *code) const { return w->sl.find(QString::fromLatin1(code)); }
     QPoint centre(const Ttable *b) const { return { b->dx, b->dy }; }
 
-    // A place on the window: a control and a point in its coordinates.
+    // A place on the window: a point of a control or of a bed's marker part.
     struct Spot {
-        QWidget *widget;
-        QPoint pos;
-        QPoint inWindow(const TkrdoMF *window) const { return widget->mapTo(window, pos); }
+        Spot(const QWidget *widget, QPoint pos)
+            : at(widget->mapTo(widget->window(), pos))
+        {
+        }
+        Spot(const MarkerPart *part, QPoint pos)
+            : at(part->mapTo(part->layer()->window(), pos))
+        {
+        }
+        QPoint at;
+        QPoint inWindow(const TkrdoMF *) const { return at; }
     };
     Spot spot(const QString &where, Ttable *b) const
     {
@@ -285,9 +295,10 @@ private slots:
         click({ b->lab, b->lab->rect().center() });
         QVERIFY(!b->isDrag);
         QCOMPARE(centre(b), QPoint(600, 400));
-        QVERIFY(!b->iT->testAttribute(Qt::WA_SetCursor));
-        QVERIFY(!b->lab->testAttribute(Qt::WA_SetCursor));
-        QCOMPARE(b->iT->toolTip(), QStringLiteral("Bed 1"));
+        QVERIFY(!b->iT->hasCursor());
+        QVERIFY(!b->lab->hasCursor());
+        QCOMPARE(b->iT->toolTip(),
+                 QStringLiteral("Палата 1, койка 1")); // the name it was created with
 
         QVERIFY(w->close());
         const QString saved = QString::fromUtf8(
@@ -364,9 +375,10 @@ private slots:
         // Put down where it is, with the default pointer and its hint back.
         QVERIFY(!held->isDrag);
         QCOMPARE(centre(held), QPoint(307, 110));
-        QVERIFY(!held->iT->testAttribute(Qt::WA_SetCursor));
-        QVERIFY(!held->lab->testAttribute(Qt::WA_SetCursor));
-        QCOMPARE(held->iT->toolTip(), QStringLiteral("Bed 1"));
+        QVERIFY(!held->iT->hasCursor());
+        QVERIFY(!held->lab->hasCursor());
+        // The hint is the name the bed was created with, not the name a call gave it.
+        QCOMPARE(held->iT->toolTip(), QStringLiteral("Палата 1, койка 1"));
 
         // From now on a click acts on the bed under the pointer, if any (a
         // label stops moves: the pointer reaches it over its bed's icon).

@@ -182,11 +182,13 @@ private slots:
         QCOMPARE(b->lab->pos(), QPoint(b->dx - b->lab->width() / 2, b->dy - b->lab->height() / 2));
         const KindPictures &shown = state == u"calling" ? w->iGreenTable : w->iTable;
         QCOMPARE(b->iT->holder().picture(), shown[12].picture());
-        // The hint follows the new name, except while the bed is being moved.
-        QCOMPARE(b->iT->toolTip(), state == u"moved" ? QString() : QStringLiteral("Isolation"));
+        // The hint keeps the name the bed was created with; it is off while
+        // the bed is being moved and back once it is put down.
+        const QString created = QStringLiteral("Палата 1, койка 1");
+        QCOMPARE(b->iT->toolTip(), state == u"moved" ? QString() : created);
         if (state == u"moved") {
             clickOn(b);
-            QCOMPARE(b->iT->toolTip(), QStringLiteral("Isolation"));
+            QCOMPARE(b->iT->toolTip(), created);
         }
     }
 
@@ -228,7 +230,7 @@ private slots:
             w->AddSinc(QStringLiteral("#102;8;Nurse;Bed 2"));
             QVERIFY(b->isOn);
             QCOMPARE(b->lab->text(), QStringLiteral("Event name"));
-            QCOMPARE(b->iT->toolTip(), QStringLiteral("Event name"));
+            QCOMPARE(b->iT->toolTip(), QStringLiteral("Палата 1, койка 1")); // as created
             QTRY_VERIFY(b->curT >= 3); // ticks arrive while the dialog waits
             QCOMPARE(w->sinc.size(), 2);
             QVERIFY(w->sinc.at(0)->lastN > 0);
@@ -291,8 +293,9 @@ private slots:
         w->AddSinc(QStringLiteral("#101;4;Nurse;Bed 1"));
         w->AddSinc(QStringLiteral("#102;8;Nurse;Bed 2"));
         w->TimerPlusTimer(); // the call lines are on show
-        const QList<QPointer<QWidget>> parts { b->iT, b->iB, b->lab, w->sinc.at(0)->l1 };
-        QVERIFY(parts.last());
+        const QPointer<QWidget> line = w->sinc.at(0)->l1;
+        QVERIFY(line);
+        const std::vector<Marker *> before = w->planLayer()->markers();
         pointAt(b);
         // A tick due in less than 0.6 s.
         w->TimerPlus->start();
@@ -305,8 +308,11 @@ private slots:
         QCOMPARE(m_boxes.at(0).text, QStringLiteral("Действительно удалить эту койку?"));
         QCOMPARE(w->sl.size(), answer ? 23 : 24);
         QCOMPARE(bed("101"), answer ? nullptr : b);
-        for (const QPointer<QWidget> &part : parts) // icon, overlay, label, call line
-            QCOMPARE(part.isNull(), answer);
+        // The marker (icon, overlay, label) and the call line are gone with it.
+        const std::vector<Marker *> &after = w->planLayer()->markers();
+        QCOMPARE(after.size(), before.size() - (answer ? 1 : 0));
+        QCOMPARE(std::find(after.begin(), after.end(), before[0]) == after.end(), answer);
+        QCOMPARE(line.isNull(), answer);
         QCOMPARE(w->sinc.size(), answer ? 1 : 2); // at once, not at the next tick
         QCOMPARE(w->sinc.keyAt(0), answer ? QStringLiteral("102") : QStringLiteral("101"));
         QCOMPARE(w->curTable, answer ? nullptr : b);

@@ -6,7 +6,10 @@
 // turns the title on the next search tick and a new call shows.
 //
 // Two bursts of KALVORA_SOAK_SECONDS (default 10) at KALVORA_SOAK_RATE events
-// per second (default 5000); a longer soak only needs larger values.
+// per second (default 5000); a longer soak only needs larger values. Then a
+// flood as fast as one sender can send for KALVORA_FLOOD_SECONDS (default 5):
+// memory stays flat and a call sent at the flood's end is shown at once. And
+// wards of 15,000 and 100,000 beds start, paint, take a call and close.
 
 #include "ConsoleFixture.h"
 #include "FaultSupport.h"
@@ -20,6 +23,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSet>
@@ -46,6 +50,13 @@ int envOr(const char *name, int fallback)
 {
     const int v = qEnvironmentVariableIntValue(name);
     return v > 0 ? v : fallback;
+}
+
+qint64 monotonicUs()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 qint64 residentKb()
@@ -164,18 +175,33 @@ struct JunkSender {
     }
 };
 
-QStringList wardBeds()
+// Beds in rows of 25 (or all on one spot), 40 by 35 pixels apart.
+QStringList wardBeds(int beds = kBeds, bool oneSpot = false)
 {
     QStringList lines;
-    for (int i = 0; i < kBeds; ++i) {
+    lines.reserve(beds);
+    for (int i = 0; i < beds; ++i) {
         const int code = kFirstCode + i;
         lines.append(QStringLiteral("%1;%2;%3;%4;Bed %1;%1C")
                          .arg(code)
-                         .arg(30 + (i % 25) * 40)
-                         .arg(30 + (i / 25) * 35)
+                         .arg(oneSpot ? 300 : 30 + (i % 25) * 40)
+                         .arg(oneSpot ? 200 : 30 + (i / 25) * 35)
                          .arg(i % kKindCount));
     }
     return lines;
+}
+
+// A first pixel of the picture that is fully opaque, above `below` (a row of
+// the picture), or (-1, -1).
+QPoint opaquePixel(const QImage &image, int below)
+{
+    for (int y = 0; y < std::min(below, image.height()); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (image.pixelColor(x, y).alpha() == 255)
+                return { x, y };
+        }
+    }
+    return { -1, -1 };
 }
 
 } // namespace
@@ -340,12 +366,14 @@ private slots:
             server.writeDatagram(w.sFromServer.toUtf8(), QHostAddress::LocalHost, w.FromServerPort)
             > 0);
         QTRY_COMPARE_WITH_TIMEOUT(w.windowTitle(), QStringLiteral("Kalvora: Сервер найден."), 7000);
-        // A bed made idle (every bed may be calling after the bursts).
+        // A bed made idle, with no line left in the call list.
         Ttable *idle = w.sl.at(0);
         QVERIFY(server.writeDatagram(QByteArray("#" + idle->code.toUtf8() + ";2;;Idle"),
                                      QHostAddress::LocalHost, w.FromServerPort)
                 > 0);
-        QTRY_VERIFY(!idle->isOn);
+        QTRY_VERIFY(!idle->isOn && idle->l == u"Idle");
+        w.TimerPlusTimer();
+        QVERIFY(!w.sinc.find(idle->code));
         QVERIFY(server.writeDatagram(QByteArray("#" + idle->code.toUtf8() + ";8;Final;Last call"),
                                      QHostAddress::LocalHost, w.FromServerPort)
                 > 0);
@@ -354,6 +382,156 @@ private slots:
         QCOMPARE(w.sinc.at(w.sinc.size() - 1)->responsible(), QStringLiteral("Final"));
         QVERIFY(w.close());
         QCOMPARE(loadBeds(f.dataDir())->size(), kBeds);
+    }
+
+    void flood_keepsMemoryFlatAndALateCallPrompt()
+    {
+        const int seconds = envOr("KALVORA_FLOOD_SECONDS", 5);
+        ConsoleFixture f;
+        f.writeSettings();
+        f.writeBeds(wardBeds());
+        TkrdoMF &w = f.start();
+        QVERIFY2(w.isinit, qPrintable(m_boxes.join(u'\n')));
+        Ttable *late = w.sl.at(0); // the flood leaves it alone
+        QVERIFY(!late->isOn);
+        std::atomic<qint64> floodEndUs { 0 };
+        std::atomic<bool> lateSent { false };
+        qint64 lateShownUs = 0;
+        // A console slower than the flood (each datagram takes 10 µs more, as
+        // if the window were painting), so the flood fills the system's
+        // buffer and overflows it.
+        const auto handle = w.IdUDPServer1->onDatagram;
+        w.IdUDPServer1->onDatagram = [&](const QByteArray &datagram) {
+            const qint64 until = monotonicUs() + 10;
+            handle(datagram);
+            while (monotonicUs() < until) { }
+            if (!lateShownUs && late->isOn)
+                lateShownUs = monotonicUs();
+        };
+        const quint64 receivedBefore = w.IdUDPServer1->receivedCount();
+        const qint64 droppedBefore = udpReceiveBufferErrors();
+        const qint64 rssBefore = residentKb();
+
+        // One sender as fast as it can: calls, bill calls, repeats and cancels
+        // for every bed but the first, then the late call.
+        std::atomic<bool> done { false };
+        qint64 sent = 0;
+        std::thread flood([&] {
+            const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+            sockaddr_in to {};
+            to.sin_family = AF_INET;
+            to.sin_port = htons(w.FromServerPort);
+            to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            const auto sendText = [&](const QByteArray &d) {
+                return ::sendto(fd, d.constData(), size_t(d.size()), 0,
+                                reinterpret_cast<sockaddr *>(&to), sizeof to)
+                    == qsizetype(d.size());
+            };
+            const char *const types[] = { ";8;Flood;Bed ", ";8;Flood;Bed ", ";4;Flood;Bed ",
+                                          ";2;;Bed " };
+            const qint64 end = monotonicUs() + qint64(seconds) * 1000000;
+            for (qint64 n = 0; monotonicUs() < end; ++n) {
+                const QByteArray code = QByteArray::number(kFirstCode + 1 + n % (kBeds - 1));
+                sent += sendText("#" + code + types[n % 4] + code) ? 1 : 0;
+            }
+            // The flood is over; a real call follows a moment later (sent at
+            // once it could find the buffer still full, and be dropped).
+            floodEndUs = monotonicUs();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            lateSent = sendText("#" + late->code.toUtf8() + ";8;Late;Late call");
+            ::close(fd);
+            done = true;
+        });
+        qint64 rssPeak = rssBefore;
+        while (!done) {
+            QTest::qWait(100); // the console handles the flood meanwhile
+            rssPeak = std::max(rssPeak, residentKb());
+        }
+        flood.join();
+        QVERIFY(lateSent);
+        QTRY_VERIFY_WITH_TIMEOUT(lateShownUs != 0, 30000);
+        const qint64 delayMs = (lateShownUs - floodEndUs) / 1000;
+        const qint64 handed = qint64(w.IdUDPServer1->receivedCount() - receivedBefore);
+        const qint64 rssAfter = residentKb();
+        qInfo("flood of %d s: %lld sent, %lld handed over, %lld dropped by the system for a full "
+              "buffer; VmRSS %lld kB before, %lld kB at most during, %lld kB after; a call sent "
+              "20 ms after the flood was shown %lld ms after the flood's end",
+              seconds, sent, handed, udpReceiveBufferErrors() - droppedBefore, rssBefore, rssPeak,
+              rssAfter, delayMs);
+        const tincoming *entry = w.sinc.find(late->code);
+        QVERIFY(entry);
+        QCOMPARE(entry->responsible(), QStringLiteral("Late"));
+#if defined(__SANITIZE_ADDRESS__)
+        constexpr qint64 allowedKb = 300 * 1024;
+#else
+        constexpr qint64 allowedKb = 64 * 1024;
+#endif
+        QVERIFY2(rssPeak - rssBefore <= allowedKb,
+                 qPrintable(QStringLiteral("grew by %1 kB").arg(rssPeak - rssBefore)));
+        QVERIFY(w.close());
+    }
+
+    void largeWard_startsPaintsAndCloses_data()
+    {
+        QTest::addColumn<int>("beds");
+        QTest::addColumn<bool>("oneSpot");
+        QTest::newRow("15,000 beds") << 15000 << false;
+        QTest::newRow("100,000 beds") << 100000 << false;
+        QTest::newRow("15,000 beds on one spot") << 15000 << true;
+        QTest::newRow("too many beds: refused") << int(kMaxBeds + 1) << false;
+    }
+    void largeWard_startsPaintsAndCloses()
+    {
+        QFETCH(int, beds);
+        QFETCH(bool, oneSpot);
+        ConsoleFixture f;
+        f.writeSettings();
+        f.writeBeds(wardBeds(beds, oneSpot));
+        QElapsedTimer clock;
+        clock.start();
+        m_boxes.clear();
+        TkrdoMF &w = f.start();
+        if (beds > kMaxBeds) {
+            // Said before any bed is made, and nothing is saved at closing.
+            QVERIFY(!w.isinit);
+            QCOMPARE(w.sl.size(), 0);
+            QCOMPARE(m_boxes.size(), 1);
+            QVERIFY2(m_boxes[0].contains(u"tables.txt"), qPrintable(m_boxes[0]));
+            m_boxes.clear();
+            const QByteArray before = f.readFile(f.dataFile(QStringLiteral("tables.txt")));
+            QVERIFY(w.close());
+            QCOMPARE(f.readFile(f.dataFile(QStringLiteral("tables.txt"))), before);
+            return;
+        }
+        QVERIFY2(w.isinit, qPrintable(m_boxes.join(u'\n')));
+        QCOMPARE(w.sl.size(), beds);
+        const qint64 startMs = clock.restart();
+
+        // The first paint draws the markers (a window of controls of their
+        // own, one per marker part, overflowed the stack here).
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        qint64 painted = 0;
+        w.planLayer()->onPartPainted = [&painted](const MarkerPart &) { ++painted; };
+        const QImage shown = w.grab().toImage();
+        const qint64 paintMs = clock.restart();
+        QVERIFY(painted > 0);
+        const Ttable *first = w.sl.at(oneSpot ? beds - 1 : 0); // the topmost where all overlap
+        const QImage &icon = first->iT->holder().picture()->frames[0].image;
+        const QPoint p = opaquePixel(icon, first->lab->y() - first->iT->y());
+        QVERIFY(p.x() >= 0);
+        QCOMPARE(shown.pixelColor(first->iT->pos() + p), icon.pixelColor(p));
+
+        Ttable *last = w.sl.at(beds - 1);
+        w.AddSinc(QStringLiteral("#%1;8;Nurse;Last").arg(last->code));
+        QVERIFY(last->isOn);
+        w.TimerPlusTimer();
+        QCOMPARE(w.sinc.at(0)->lastN, 1);
+        QVERIFY(w.close());
+        const qint64 closeMs = clock.elapsed();
+        qInfo("%d beds: started in %lld ms, first paint %lld ms, closed in %lld ms; VmRSS %lld kB",
+              beds, startMs, paintMs, closeMs, residentKb());
+        QCOMPARE(loadBeds(f.dataDir())->size(), beds);
     }
 };
 

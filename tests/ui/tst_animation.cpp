@@ -5,6 +5,7 @@
 #include <QTest>
 
 #include <memory>
+#include <set>
 
 using namespace kalvora;
 
@@ -26,6 +27,8 @@ private slots:
     void cleanup();
     void framesChangeAfterTheirDelays_data();
     void framesChangeAfterTheirDelays();
+    void clockWakesExactlyWhenFramesAreDue_data();
+    void clockWakesExactlyWhenFramesAreDue();
     void showsTheCurrentFrame();
     void noAnimationWhereNotAllowed_data();
     void noAnimationWhereNotAllowed();
@@ -93,6 +96,56 @@ void TestAnimation::framesChangeAfterTheirDelays()
     for (int ms : std::as_const(serveAt))
         m_clock->serve(ms);
     QCOMPARE(control->currentFrame(), frame);
+}
+
+void TestAnimation::clockWakesExactlyWhenFramesAreDue_data()
+{
+    QTest::addColumn<QList<int>>("delays"); // of each client's frames, in hundredths
+
+    QTest::addRow("10 ms") << QList<int> { 1 };
+    QTest::addRow("20 ms") << QList<int> { 2 };
+    QTest::addRow("50 ms") << QList<int> { 5 };
+    QTest::addRow("150 ms") << QList<int> { 15 };
+    QTest::addRow("a delay of 0 is 50 ms") << QList<int> { 0 };
+    QTest::addRow("10, 20, 50 and 150 ms together") << QList<int> { 1, 2, 5, 15 };
+    QTest::addRow("two clients of 10 ms") << QList<int> { 1, 1 };
+}
+
+void TestAnimation::clockWakesExactlyWhenFramesAreDue()
+{
+    QFETCH(QList<int>, delays);
+
+    AnimationClock clock;
+    clock.setManual(true);
+    clock.serve(3); // off the grid
+    std::vector<std::vector<qint64>> changes(size_t(delays.size()));
+    for (qsizetype i = 0; i < delays.size(); ++i) {
+        const qint64 delay = frameDelayMs(delays[i]);
+        clock.start(delay, [&clock, &changes, i, delay] {
+            changes[size_t(i)].push_back(clock.now());
+            return delay;
+        });
+    }
+    // The clock is woken exactly when it says, as its timer does.
+    std::set<qint64> changeTimes;
+    int wakeUps = 0;
+    for (qint64 t = clock.nextDue(); t >= 0 && t <= 3000; t = clock.nextDue()) {
+        clock.serve(t);
+        ++wakeUps;
+    }
+    for (qsizetype i = 0; i < delays.size(); ++i) {
+        const qint64 delay = frameDelayMs(delays[i]);
+        const std::vector<qint64> &at = changes[size_t(i)];
+        QVERIFY(at.size() >= 3000 / size_t(delay) - 1);
+        // The first frame shows from the start until the grid's next step
+        // after its delay; every frame after it for exactly its delay.
+        QCOMPARE(at.front(), (3 + delay + 9) / 10 * 10);
+        for (size_t k = 1; k < at.size(); ++k)
+            QCOMPARE(at[k] - at[k - 1], delay);
+        changeTimes.insert(at.begin(), at.end());
+    }
+    // Never woken without a frame to change.
+    QCOMPARE(wakeUps, int(changeTimes.size()));
 }
 
 void TestAnimation::showsTheCurrentFrame()

@@ -99,6 +99,15 @@ WardFiles makeWard(const QString &dir, const WardOptions &options)
         QFile::copy(it.filePath(), target);
         QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner);
     }
+    if (!options.pictures.isEmpty()) {
+        QDirIterator own(options.pictures, { QStringLiteral("*.gif") }, QDir::Files);
+        while (own.hasNext()) {
+            own.next();
+            const QString target = files.dataDir + u'/' + own.fileName();
+            QFile::remove(target);
+            QFile::copy(own.filePath(), target);
+        }
+    }
     if (options.animatedIdle) {
         for (int k = 0; k < 20; ++k) {
             const QString bed = files.dataDir + QStringLiteral("/bed%1.gif").arg(k);
@@ -112,8 +121,8 @@ WardFiles makeWard(const QString &dir, const WardOptions &options)
     for (int i = 0; i < options.beds; ++i) {
         const QPoint p = bedPosition(i, options.beds);
         const QString line = bedCode(i) + u';' + QString::number(p.x()) + u';'
-            + QString::number(p.y()) + u';' + QString::number(i % 20) + u';' + bedName(i) + u';'
-            + bedCode(i) + u'C';
+            + QString::number(p.y()) + u';' + QString::number(i % std::max(1, options.kinds)) + u';'
+            + bedName(i) + u';' + bedCode(i) + u'C';
         tables.write(line.toUtf8() + "\r\n");
     }
     tables.close();

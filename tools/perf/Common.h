@@ -37,11 +37,14 @@ QString bedName(int i);
 QPoint bedPosition(int i, int n);
 
 // A ward folder: "data" with the demo pictures and a bed file of `beds` beds,
-// and "kalvora.ini" with free ports. With `animatedIdle` every idle bed
-// picture is the (animated) active one.
+// and "kalvora.ini" with free ports. The GIFs of `pictures` (a folder, when
+// given) replace the demo's of the same name; with `animatedIdle` every idle
+// bed picture is the (animated) active one. Bed i is of kind i % kinds.
 struct WardOptions {
     int beds = 1000;
+    QString pictures;
     bool animatedIdle = false;
+    int kinds = 20;
     qint32 redSec = 20;
     qint32 maxSec = 60;
 };

@@ -8,7 +8,7 @@
 #include "app/TkrdoMF.h"
 #include "editing/FormTable.h"
 #include "link/UdpListener.h"
-#include "ui/PictureControl.h"
+#include "ui/PlanLayer.h"
 
 #include <QEvent>
 #include <QNetworkDatagram>
@@ -32,7 +32,7 @@ struct Sample {
 };
 
 // Watches every bed icon for paints and matches them with events.
-class PaintProbe : public QObject {
+class PaintProbe {
 public:
     explicit PaintProbe(TkrdoMF &w)
         : m_w(w)
@@ -41,8 +41,8 @@ public:
         for (const auto &item : w.sl) {
             Ttable *bed = item.object.get();
             m_beds.insert(bed->iT, Bed { bed, bed->code.toLatin1(), 0 });
-            bed->iT->installEventFilter(this);
         }
+        w.planLayer()->onPartPainted = [this](const MarkerPart &part) { painted(part); };
     }
 
     // Called for every datagram just before the console handles it.
@@ -62,14 +62,12 @@ public:
 
     const std::vector<Sample> &samples() const { return m_samples; }
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
+private:
+    void painted(const MarkerPart &part)
     {
-        if (event->type() != QEvent::Paint)
-            return false;
-        const auto it = m_beds.find(watched);
+        const auto it = m_beds.find(&part);
         if (it == m_beds.end())
-            return false;
+            return;
         const qint64 now = monotonicUs();
         Bed &bed = *it;
         qint64 sent = 0;
@@ -80,22 +78,20 @@ protected:
             sent = m_cancelSent.value(bed.code, 0);
         }
         if (sent == 0 || sent == bed.measured)
-            return false;
+            return;
         bed.measured = sent;
         const auto handled = m_handled.find(sent);
         m_samples.push_back(
             { sent, handled == m_handled.end() ? 0 : handled->second, now, bed.table->isOn });
-        return false;
     }
 
-private:
     struct Bed {
         Ttable *table;
         QByteArray code;
         qint64 measured;
     };
     TkrdoMF &m_w;
-    QHash<QObject *, Bed> m_beds;
+    QHash<const MarkerPart *, Bed> m_beds;
     QHash<QByteArray, qint64> m_cancelSent;
     std::unordered_map<qint64, qint64> m_handled;
     std::vector<Sample> m_samples;
@@ -136,7 +132,7 @@ QHash<QString, QString> resultFields(const QByteArray &output, const QByteArray 
 
 } // namespace
 
-// latency --beds N --rate R --seconds S [--listener plain] [--burst]
+// latency --beds N --rate R --seconds S [--listener plain] [--burst] [--pictures DIR]
 // With --burst the sender makes the same events but sends them back to back.
 int runLatency(int argc, char **argv, const Options &o)
 {
@@ -150,6 +146,7 @@ int runLatency(int argc, char **argv, const Options &o)
     QTemporaryDir dir;
     WardOptions wardOptions;
     wardOptions.beds = beds;
+    wardOptions.pictures = o.text(QStringLiteral("pictures"));
     const WardFiles ward = makeWard(dir.path(), wardOptions);
 
     TkrdoMF w({ ward.settingsFile, ward.dataDir });

@@ -1,9 +1,13 @@
 // kalvora-perf: the end-to-end performance harness (see docs/PERFORMANCE.md).
 //
 //   kalvora-perf latency --beds N --rate R --seconds S [--listener plain] [--burst]
+//                        [--pictures DIR]
+//   kalvora-perf frames --pictures DIR --gif-delays D0,D1,... --beds N --seconds S
+//                       [--design console|movies]
 //   kalvora-perf startup --beds N --runs K [--design console|movies]
 //   kalvora-perf movies --data DIR [--calls M]       the straightforward design, shown until killed
-//   kalvora-perf make-ward --dir DIR --beds N [--animated] [--red-sec S] [--max-sec S]
+//   kalvora-perf make-ward --dir DIR --beds N [--pictures DIR] [--kinds K] [--animated]
+//                          [--red-sec S] [--max-sec S]
 //   kalvora-perf sample --pid P --seconds S --name NAME [--xpid X]
 //   kalvora-perf send --port P --rate R --beds N --seconds S      (the latency run's sender)
 //   kalvora-perf calls --port P --count C [--rate R]               one call to each of C beds
@@ -24,6 +28,7 @@ namespace kalvora::perf {
 int runLatency(int argc, char **argv, const Options &o);
 int runStartup(int argc, char **argv, const Options &o);
 int runStartupChild(int argc, char **argv, const Options &o);
+int runFrames(int argc, char **argv, const Options &o);
 int runSend(const Options &o);
 int runCalls(const Options &o);
 int runSample(const Options &o);
@@ -47,7 +52,7 @@ int usage()
 {
     std::fprintf(
         stderr,
-        "usage: kalvora-perf latency|startup|movies|make-ward|sample|send|calls [options]\n"
+        "usage: kalvora-perf latency|frames|startup|movies|make-ward|sample|send|calls [options]\n"
         "(see the comment at the top of tools/perf/main.cpp)\n");
     return 2;
 }
@@ -76,6 +81,8 @@ int main(int argc, char **argv)
         return runLatency(argc, argv, o);
     if (mode == u"startup")
         return runStartup(argc, argv, o);
+    if (mode == u"frames")
+        return runFrames(argc, argv, o);
     if (mode == u"startup-child")
         return runStartupChild(argc, argv, o);
     if (mode == u"send")
@@ -87,6 +94,8 @@ int main(int argc, char **argv)
         WardOptions w;
         w.beds = int(o.number(QStringLiteral("beds"), 1000));
         w.animatedIdle = o.flag(QStringLiteral("animated"));
+        w.pictures = o.text(QStringLiteral("pictures"));
+        w.kinds = int(o.number(QStringLiteral("kinds"), 20));
         w.redSec = qint32(o.number(QStringLiteral("red-sec"), 20));
         w.maxSec = qint32(o.number(QStringLiteral("max-sec"), 60));
         const WardFiles files = makeWard(o.text(QStringLiteral("dir")), w);
