@@ -1,5 +1,7 @@
 #include "TkrdoMF.h"
 
+#include "ConsoleAccessible.h"
+#include "calls/AccessibleText.h"
 #include "journal/Journal.h"
 #include "link/UdpListener.h"
 #include "plan/BedFile.h"
@@ -15,11 +17,14 @@
 #include "ui/TextLabel.h"
 
 #include <QApplication>
+#include <QAccessible>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
@@ -40,7 +45,9 @@ TkrdoMF::TkrdoMF(Files files, QWidget *parent)
 {
     setObjectName(QStringLiteral("krdoMF"));
     registerConsoleFonts();
+    installConsoleAccessibility();
     m_clock = new AnimationClock(this);
+    m_alert = new CallAlertNode(this);
     buildComponents();
 }
 
@@ -359,6 +366,10 @@ void TkrdoMF::refreshContexts()
         if (isinit)
             FormMouseMove(p.x(), p.y());
     };
+    t.acknowledged = [this](const Ttable &bed) {
+        const tincoming *entry = sinc.find(bed.code);
+        return entry && entry->table == &bed && entry->marks.acknowledged;
+    };
     t.onDown = [this](Qt::MouseButton button) {
         if (isinit)
             guarded([&] { FormMouseDown(button); });
@@ -534,8 +545,43 @@ void TkrdoMF::mousePressEvent(QMouseEvent *event)
 
 void TkrdoMF::contextMenuEvent(QContextMenuEvent *event)
 {
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        // The menu key (the window system makes it this event).
+        openMenuAtPointer();
+        return;
+    }
     if (m_popupMenu)
         m_popupMenu->popup(event->globalPos());
+}
+
+void TkrdoMF::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+        openMenuAtPointer();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void TkrdoMF::openMenuAtPointer()
+{
+    // What a right click at the pointer would open, where it would open it:
+    // the control under the pointer is asked first, as for a click.
+    const QPoint global = QCursor::pos();
+    const QPoint local = mapFromGlobal(global);
+    QWidget *target = rect().contains(local) ? childAt(local) : nullptr;
+    if (!target)
+        target = this;
+    QContextMenuEvent click(QContextMenuEvent::Mouse, target->mapFromGlobal(global), global);
+    QCoreApplication::sendEvent(target, &click);
+}
+
+void TkrdoMF::announceCall(CallAlert alert, const Ttable &bed)
+{
+    if (!QAccessible::isActive())
+        return;
+    bed.marker().accessibleUpdate();
+    m_alert->announce(callAlertText(alert, bed.marker().name(), bed.code));
 }
 
 } // namespace kalvora
