@@ -67,6 +67,9 @@ class TestPointer : public QObject {
         w->TimerServerSearch->stop(); // keeps the title still
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w));
+        // Run at a scale factor (tst_pointer_scale2), the window has its pixel density.
+        if (const qreal scale = qEnvironmentVariable("QT_SCALE_FACTOR").toDouble(); scale > 0)
+            QCOMPARE(w->devicePixelRatioF(), scale);
         // Plan, panel and a strip of bare window all within reach.
         w->resize(1600, 800);
         QTRY_COMPARE(w->size(), QSize(1600, 800));
