@@ -11,12 +11,13 @@ class TkrdoMF;
 
 // The console window for assistive technology:
 //
-//   window "krdoMF"
-//     list                          the plan layer: one item per bed
+//   window (its title)
+//     notification                  the last alert: a new call, an overdue call
+//     filler "План"                 the plan, the panel, …
+//     list "Койки"                  the plan layer: one item per bed
 //     label "Ответственный" …       the column titles and the other labels
 //     label (list item) "…; …; …"   a call list line, said whole by its first
 //                                   label; its other two labels are left out
-//     notification                  the last alert: a new call, an overdue call
 //
 // A widget with the property kAccessibleIgnored (Accessibility.h) set is not
 // among the window's accessible children.

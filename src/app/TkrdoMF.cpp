@@ -8,6 +8,7 @@
 #include "plan/BedLine.h"
 #include "settings/Logging.h"
 #include "settings/Settings.h"
+#include "ui/Accessibility.h"
 #include "ui/AnimationClock.h"
 #include "ui/Errors.h"
 #include "ui/Fonts.h"
@@ -100,6 +101,9 @@ void TkrdoMF::buildComponents()
     ll->hide();
     ll->setLabelFont(consoleFont(13, true));
     ll->setText(QStringLiteral("ll"));
+    // Hidden holders of the list and label fonts: nothing for a screen reader.
+    l1->setProperty(kAccessibleIgnored, true);
+    ll->setProperty(kAccessibleIgnored, true);
 
     TimerPlus = new QTimer(this);
     TimerPlus->setInterval(1000);
@@ -157,6 +161,8 @@ void TkrdoMF::buildComponents()
 
     // Every bed's marker, above the plan and the panel.
     m_planLayer = new PlanLayer(this);
+    m_planLayer->setAccessibleName(QStringLiteral("Койки"));
+    iBackground->setAccessibleName(QStringLiteral("План"));
     // The overflow row of the call list, in the list's font; shown by the tick.
     m_overflow = new TextLabel(this);
     m_overflow->setObjectName(QStringLiteral("overflowRow"));
@@ -580,7 +586,6 @@ void TkrdoMF::announceCall(CallAlert alert, const Ttable &bed)
 {
     if (!QAccessible::isActive())
         return;
-    bed.marker().accessibleUpdate();
     m_alert->announce(callAlertText(alert, bed.marker().name(), bed.code));
 }
 
