@@ -17,8 +17,8 @@
 #include "ui/PlanLayer.h"
 #include "ui/TextLabel.h"
 
-#include <QApplication>
 #include <QAccessible>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QCoreApplication>

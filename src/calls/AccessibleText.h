@@ -31,8 +31,8 @@ QString bedAccessibleName(const BedSpeech &bed);
 // names hold commas), then "вызов просрочен" while the line is maroon and
 // "принят" once the call is acknowledged (the responsible is given without
 // the check mark the first column shows then).
-//   ("Медсестра Иванова", "Палата 1, койка 1", "15 сек.") => "Медсестра Иванова; Палата 1, койка 1; 15 сек."
-//   (…, "2 мин. ", overdue, acknowledged) => "…; 2 мин.; вызов просрочен, принят"
+//   ("Медсестра Иванова", "Палата 1, койка 1", "15 сек.") => "Медсестра Иванова; Палата 1, койка 1;
+//   15 сек." (…, "2 мин. ", overdue, acknowledged) => "…; 2 мин.; вызов просрочен, принят"
 QString callLineAccessibleName(const QString &responsible, const QString &bedText,
                                const QString &time, bool overdue, bool acknowledged);
 

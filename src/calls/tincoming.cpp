@@ -51,8 +51,8 @@ void tincoming::createLabels()
 
 void tincoming::updateAccessibleName()
 {
-    const QString name = callLineAccessibleName(m_str1, m_str2, l3->text(), table->isRed,
-                                                marks.acknowledged);
+    const QString name =
+        callLineAccessibleName(m_str1, m_str2, l3->text(), table->isRed, marks.acknowledged);
     if (l1->accessibleName() != name)
         l1->setAccessibleName(name); // tells a screen reader
 }

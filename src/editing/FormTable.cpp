@@ -7,8 +7,8 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
-#include <QLabel>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>

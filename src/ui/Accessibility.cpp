@@ -53,7 +53,8 @@ void Marker::accessibleUpdate()
     if (!m_accessibleId || !QAccessible::isActive())
         return;
     // Only MarkerAccessible interfaces are registered under a marker's id.
-    if (auto *iface = static_cast<VirtualAccessible *>(QAccessible::accessibleInterface(m_accessibleId)))
+    if (auto *iface =
+            static_cast<VirtualAccessible *>(QAccessible::accessibleInterface(m_accessibleId)))
         iface->update();
 }
 
@@ -191,8 +192,8 @@ QAccessibleInterface *accessibleMarker(Marker &marker)
 {
     if (!QAccessible::isActive())
         return nullptr;
-    auto *layer =
-        dynamic_cast<PlanLayerAccessible *>(QAccessible::queryAccessibleInterface(marker.icon.layer()));
+    auto *layer = dynamic_cast<PlanLayerAccessible *>(
+        QAccessible::queryAccessibleInterface(marker.icon.layer()));
     return layer ? layer->markerInterface(&marker) : nullptr;
 }
 

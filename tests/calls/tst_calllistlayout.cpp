@@ -142,18 +142,18 @@ void TestCallListLayout::spokenNames_data()
     QTest::newRow("idle") << say(S::Idle, 0) << "Палата 1, койка 2 (101): нет вызова";
     QTest::newRow("idle, time of the last call not said")
         << say(S::Idle, 75) << "Палата 1, койка 2 (101): нет вызова";
-    QTest::newRow("calling, before its first second") << say(S::Calling, 0)
-                                                      << "Палата 1, койка 2 (101): вызов";
+    QTest::newRow("calling, before its first second")
+        << say(S::Calling, 0) << "Палата 1, койка 2 (101): вызов";
     QTest::newRow("calling") << say(S::Calling, 75)
                              << "Палата 1, койка 2 (101): вызов, 1 мин. 15 сек.";
     QTest::newRow("overdue") << say(S::Overdue, 120)
                              << "Палата 1, койка 2 (101): вызов просрочен, 2 мин.";
-    QTest::newRow("bill") << say(S::Calling, 5, true) << "Палата 1, койка 2 (101): вызов, счёт, 5 сек.";
+    QTest::newRow("bill") << say(S::Calling, 5, true)
+                          << "Палата 1, койка 2 (101): вызов, счёт, 5 сек.";
     QTest::newRow("acknowledged overdue bill")
         << say(S::Overdue, 30, true, true)
         << "Палата 1, койка 2 (101): вызов просрочен, счёт, принят, 30 сек.";
-    QTest::newRow("no name") << say(S::Calling, 1, false, false, QString())
-                             << "101: вызов, 1 сек.";
+    QTest::newRow("no name") << say(S::Calling, 1, false, false, QString()) << "101: вызов, 1 сек.";
     QTest::newRow("no code") << say(S::Idle, 0, false, false, bed, QString())
                              << "Палата 1, койка 2: нет вызова";
     QTest::newRow("neither") << say(S::Idle, 0, false, false, QString(), QString()) << "нет вызова";
@@ -162,19 +162,19 @@ void TestCallListLayout::spokenNames_data()
                                                     QStringLiteral("15 сек. "), false, false)
                           << "Медсестра Иванова; Палата 1, койка 2; 15 сек.";
     QTest::newRow("line, overdue and acknowledged")
-        << callLineAccessibleName(QStringLiteral("Медсестра Иванова"), bed,
-                                  SecondsToText(120), true, true)
+        << callLineAccessibleName(QStringLiteral("Медсестра Иванова"), bed, SecondsToText(120),
+                                  true, true)
         << "Медсестра Иванова; Палата 1, койка 2; 2 мин.; вызов просрочен, принят";
     QTest::newRow("line, no time yet")
         << callLineAccessibleName(QString(), bed, SecondsToText(0), false, false)
         << "; Палата 1, койка 2";
 
-    QTest::newRow("alert: new call") << callAlertText(CallAlert::NewCall, bed, code)
-                                     << "Новый вызов: Палата 1, койка 2 (101)";
+    QTest::newRow("alert: new call")
+        << callAlertText(CallAlert::NewCall, bed, code) << "Новый вызов: Палата 1, койка 2 (101)";
     QTest::newRow("alert: new bill call") << callAlertText(CallAlert::NewBillCall, bed, code)
                                           << "Новый вызов, счёт: Палата 1, койка 2 (101)";
-    QTest::newRow("alert: overdue") << callAlertText(CallAlert::Overdue, QString(), code)
-                                    << "Вызов просрочен: 101";
+    QTest::newRow("alert: overdue")
+        << callAlertText(CallAlert::Overdue, QString(), code) << "Вызов просрочен: 101";
 }
 
 void TestCallListLayout::spokenNames()

@@ -164,8 +164,8 @@ void TestFormTable::colourRules_data()
     QTest::addRow("bottom edge") << QStringLiteral("kD19") << cells(19, u'F', u'H', u'F') << 19;
     QTest::addRow("onto the checked kind, as a click: nothing changes")
         << QStringLiteral("i3 kR2") << cells(3, u'F', u'M', u'H') << 3;
-    QTest::addRow("from a picture's choice") << QStringLiteral("i3 kD3")
-                                             << cells(8, u'F', u'H', u'F') << 8;
+    QTest::addRow("from a picture's choice")
+        << QStringLiteral("i3 kD3") << cells(8, u'F', u'H', u'F') << 8;
 }
 
 void TestFormTable::colourRules()
@@ -289,8 +289,8 @@ void TestFormTable::closing_data()
     QTest::addRow("cancel button") << QStringLiteral("cancel") << int(QDialog::Rejected);
     QTest::addRow("close") << QStringLiteral("close") << int(QDialog::Rejected);
     QTest::addRow("Enter") << QStringLiteral("enter") << int(QDialog::Accepted);
-    QTest::addRow("Enter in a text field") << QStringLiteral("enter in field")
-                                           << int(QDialog::Accepted);
+    QTest::addRow("Enter in a text field")
+        << QStringLiteral("enter in field") << int(QDialog::Accepted);
     QTest::addRow("Escape") << QStringLiteral("escape") << int(QDialog::Rejected);
 }
 

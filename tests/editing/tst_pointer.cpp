@@ -461,6 +461,7 @@ private slots:
         QTest::addColumn<QString>("where");
         QTest::addColumn<QString>("key"); // "menu": the menu key, as the window system passes it on
         QTest::addColumn<QString>("menu");
+        // clang-format off
         QTest::newRow("icon, Shift+F10") << "icon" << "shift+f10" << "PopupMenu2";
         QTest::newRow("icon, menu key") << "icon" << "menu" << "PopupMenu2";
         QTest::newRow("bill overlay, Shift+F10") << "overlay" << "shift+f10" << "PopupMenu2";
@@ -469,6 +470,7 @@ private slots:
         QTest::newRow("plan, menu key") << "plan" << "menu" << "PopupMenu1";
         QTest::newRow("panel, menu key") << "panel" << "menu" << "PopupMenu1";
         QTest::newRow("bare window, Shift+F10") << "window" << "shift+f10" << "PopupMenu1";
+        // clang-format on
     }
     void keyboard_opensMenuUnderPointer()
     {

@@ -12,8 +12,8 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QTest>
 #include <QSet>
+#include <QTest>
 #include <QToolTip>
 
 using namespace kalvora;
@@ -361,7 +361,6 @@ void TestPlanLayer::everyChangeIsRepainted()
             QTRY_VERIFY(painted.contains(picture.get()));
     }
 }
-
 
 // For a screen reader the layer is a list of its markers, made as they are
 // asked for: each with its name, its place on the screen and whether it shows;
