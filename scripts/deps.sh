@@ -11,6 +11,7 @@ declare -A KALVORA_PACKAGES=(
     [install-check]="debootstrap xvfb xauth x11-utils xdotool openbox wmctrl imagemagick iproute2 util-linux"
     [fuzz]="clang libclang-rt-14-dev"
     [unit-check]="systemd xvfb openbox xdotool imagemagick iproute2 util-linux"
+    [a11y-check]="xvfb openbox dbus-daemon at-spi2-core python3-pyatspi gir1.2-atspi-2.0 python3-gi iproute2 util-linux"
 )
 
 ensure_packages() {

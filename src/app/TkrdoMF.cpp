@@ -1,11 +1,14 @@
 #include "TkrdoMF.h"
 
+#include "ConsoleAccessible.h"
+#include "calls/AccessibleText.h"
 #include "journal/Journal.h"
 #include "link/UdpListener.h"
 #include "plan/BedFile.h"
 #include "plan/BedLine.h"
 #include "settings/Logging.h"
 #include "settings/Settings.h"
+#include "ui/Accessibility.h"
 #include "ui/AnimationClock.h"
 #include "ui/Errors.h"
 #include "ui/Fonts.h"
@@ -14,12 +17,15 @@
 #include "ui/PlanLayer.h"
 #include "ui/TextLabel.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
@@ -40,7 +46,9 @@ TkrdoMF::TkrdoMF(Files files, QWidget *parent)
 {
     setObjectName(QStringLiteral("krdoMF"));
     registerConsoleFonts();
+    installConsoleAccessibility();
     m_clock = new AnimationClock(this);
+    m_alert = new CallAlertNode(this);
     buildComponents();
 }
 
@@ -93,6 +101,9 @@ void TkrdoMF::buildComponents()
     ll->hide();
     ll->setLabelFont(consoleFont(13, true));
     ll->setText(QStringLiteral("ll"));
+    // Hidden holders of the list and label fonts: nothing for a screen reader.
+    l1->setProperty(kAccessibleIgnored, true);
+    ll->setProperty(kAccessibleIgnored, true);
 
     TimerPlus = new QTimer(this);
     TimerPlus->setInterval(1000);
@@ -150,6 +161,8 @@ void TkrdoMF::buildComponents()
 
     // Every bed's marker, above the plan and the panel.
     m_planLayer = new PlanLayer(this);
+    m_planLayer->setAccessibleName(QStringLiteral("Койки"));
+    iBackground->setAccessibleName(QStringLiteral("План"));
     // The overflow row of the call list, in the list's font; shown by the tick.
     m_overflow = new TextLabel(this);
     m_overflow->setObjectName(QStringLiteral("overflowRow"));
@@ -359,6 +372,10 @@ void TkrdoMF::refreshContexts()
         if (isinit)
             FormMouseMove(p.x(), p.y());
     };
+    t.acknowledged = [this](const Ttable &bed) {
+        const tincoming *entry = sinc.find(bed.code);
+        return entry && entry->table == &bed && entry->marks.acknowledged;
+    };
     t.onDown = [this](Qt::MouseButton button) {
         if (isinit)
             guarded([&] { FormMouseDown(button); });
@@ -534,8 +551,42 @@ void TkrdoMF::mousePressEvent(QMouseEvent *event)
 
 void TkrdoMF::contextMenuEvent(QContextMenuEvent *event)
 {
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        // The menu key (the window system makes it this event).
+        openMenuAtPointer();
+        return;
+    }
     if (m_popupMenu)
         m_popupMenu->popup(event->globalPos());
+}
+
+void TkrdoMF::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+        openMenuAtPointer();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void TkrdoMF::openMenuAtPointer()
+{
+    // What a right click at the pointer would open, where it would open it:
+    // the control under the pointer is asked first, as for a click.
+    const QPoint global = QCursor::pos();
+    const QPoint local = mapFromGlobal(global);
+    QWidget *target = rect().contains(local) ? childAt(local) : nullptr;
+    if (!target)
+        target = this;
+    QContextMenuEvent click(QContextMenuEvent::Mouse, target->mapFromGlobal(global), global);
+    QCoreApplication::sendEvent(target, &click);
+}
+
+void TkrdoMF::announceCall(CallAlert alert, const Ttable &bed)
+{
+    if (!QAccessible::isActive())
+        return;
+    m_alert->announce(callAlertText(alert, bed.marker().name(), bed.code));
 }
 
 } // namespace kalvora

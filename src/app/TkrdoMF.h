@@ -1,5 +1,6 @@
 #pragma once
 
+#include "calls/AccessibleText.h"
 #include "calls/tincoming.h"
 #include "link/SoundPlayer.h"
 #include "plan/KeyedList.h"
@@ -29,6 +30,7 @@ class Journal;
 }
 
 class AnimationClock;
+class CallAlertNode;
 class LinkBanner;
 class PictureControl;
 class PlanLayer;
@@ -189,8 +191,14 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
+    // Shift+F10 opens the menu at the pointer, as the menu key does.
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    // The popup menu a right click at the pointer would open, at the pointer.
+    void openMenuAtPointer();
+    // Tells a screen reader of a new or overdue call on the bed.
+    void announceCall(CallAlert alert, const Ttable &bed);
     void buildComponents();
     void refreshContexts();
     // Says once when the bed file was cut short by a NUL.
@@ -233,6 +241,7 @@ private:
 
     Files m_files;
     AnimationClock *m_clock = nullptr;
+    CallAlertNode *m_alert = nullptr;
     PlanLayer *m_planLayer = nullptr;
     SoundPlayer m_sounds;
     QMenu *m_popupMenu = nullptr;

@@ -39,6 +39,8 @@ void TkrdoMF::TimerPlusTimer()
                 firstError = std::current_exception();
         }
         sounds.call(*bed, entry.marks, turnsOverdue);
+        if (turnsOverdue && bed->isOn)
+            announceCall(CallAlert::Overdue, *bed);
         if (journal) {
             if (turnsOverdue)
                 journal->callOverdue(entry.journalId);

@@ -1,7 +1,9 @@
 #include "tincoming.h"
 
+#include "AccessibleText.h"
 #include "CallListLayout.h"
 #include "plan/Ttable.h"
+#include "ui/Accessibility.h"
 #include "ui/Coordinates.h"
 #include "ui/Fonts.h"
 #include "ui/TextLabel.h"
@@ -40,6 +42,19 @@ void tincoming::createLabels()
         label->move(lefts[i], top);
         *labels[i] = label;
     }
+    // For a screen reader the line is one list item, its first label, which
+    // says all three columns.
+    l1->setProperty(kAccessibleRoleProperty, int(QAccessible::ListItem));
+    l2->setProperty(kAccessibleIgnored, true);
+    l3->setProperty(kAccessibleIgnored, true);
+}
+
+void tincoming::updateAccessibleName()
+{
+    const QString name =
+        callLineAccessibleName(m_str1, m_str2, l3->text(), table->isRed, marks.acknowledged);
+    if (l1->accessibleName() != name)
+        l1->setAccessibleName(name); // tells a screen reader
 }
 
 void tincoming::ShowLabel(qint32 n)
@@ -60,14 +75,17 @@ void tincoming::ShowLabel(qint32 n)
         for (TextLabel *label : { l1, l2, l3 })
             label->setColor(colour);
     }
+    updateAccessibleName();
     lastN = r;
 }
 
 void tincoming::acknowledge()
 {
     marks.acknowledged = true;
-    if (l1)
+    if (l1) {
         l1->setText(responsibleText(m_str1, true));
+        updateAccessibleName();
+    }
 }
 
 void tincoming::HideLabel()

@@ -63,6 +63,8 @@ public:
 
 private:
     void createLabels();
+    // The first label's accessible name: the whole line.
+    void updateAccessibleName();
 
     QString m_str1;
     QString m_str2;

@@ -7,6 +7,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -112,6 +113,28 @@ QLineEdit *lineEdit(QWidget *parent, const QString &name, int top)
 
 } // namespace
 
+int kindGridStep(int kind, int key)
+{
+    constexpr int columns = 5;
+    constexpr int rows = TFormTable::KindCount / columns;
+    if (kind < 0 || kind >= TFormTable::KindCount)
+        return -1;
+    const int row = kind / columns;
+    const int column = kind % columns;
+    switch (key) {
+    case Qt::Key_Left:
+        return column > 0 ? kind - 1 : kind;
+    case Qt::Key_Right:
+        return column < columns - 1 ? kind + 1 : kind;
+    case Qt::Key_Up:
+        return row > 0 ? kind - columns : kind;
+    case Qt::Key_Down:
+        return row < rows - 1 ? kind + columns : kind;
+    default:
+        return -1;
+    }
+}
+
 TFormTable::TFormTable(const std::array<PictureHolder, KindCount> *iTable, QWidget *parent)
     : QDialog(parent)
     , m_table(iTable)
@@ -201,6 +224,7 @@ void TFormTable::FormCreate()
         auto *rb = new KindRadioButton(QString::number(k), pan);
         rb->setObjectName(QStringLiteral("rbs%1").arg(k));
         rb->setAutoExclusive(false);
+        rb->installEventFilter(this); // the arrow keys move over the grid
         connect(rb, &QRadioButton::toggled, this, [this, k](bool on) {
             if (on)
                 RadioButton1Click(k);
@@ -296,6 +320,25 @@ void TFormTable::Image1Click(int s)
     }
 }
 
+void TFormTable::keyPressEvent(QKeyEvent *event)
+{
+    if (event->modifiers() & ~Qt::KeypadModifier) {
+        QDialog::keyPressEvent(event);
+        return;
+    }
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        ButtonGroup1Items1Click();
+        break;
+    case Qt::Key_Escape:
+        ButtonGroup1Items0Click();
+        break;
+    default:
+        QDialog::keyPressEvent(event);
+    }
+}
+
 void TFormTable::ButtonGroup1Items0Click()
 {
     reject();
@@ -308,6 +351,19 @@ void TFormTable::ButtonGroup1Items1Click()
 
 bool TFormTable::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::KeyPress) {
+        const auto button = std::find(rbs.begin(), rbs.end(), watched);
+        const auto *e = static_cast<QKeyEvent *>(event);
+        const int next = button != rbs.end() && e->modifiers() == Qt::NoModifier
+            ? kindGridStep(int(button - rbs.begin()), e->key())
+            : -1;
+        if (next >= 0) {
+            QRadioButton *target = rbs[size_t(next)];
+            target->setFocus(Qt::TabFocusReason);
+            target->click(); // as a click on it chooses
+            return true;
+        }
+    }
     const auto it = std::find(pans.begin(), pans.end(), watched);
     if (it == pans.end())
         return QDialog::eventFilter(watched, event);

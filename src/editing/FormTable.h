@@ -18,6 +18,10 @@ namespace kalvora {
 
 class PictureControl;
 
+// The kind an arrow key moves to from a kind of the dialog's grid of five
+// columns and four rows; at an edge the kind stays. Other keys: -1.
+int kindGridStep(int kind, int key);
+
 // The bed properties dialog: code, name and kind of one bed. The twenty kinds
 // are shown as cells of a grid, each with the kind's idle picture and a radio
 // button; the colour of a cell's panel marks the choice.
@@ -25,6 +29,10 @@ class PictureControl;
 // The kind picture set may be missing (start-up failed before it was built) or
 // hold entries without a readable picture: such cells stay empty and the
 // dialog works all the same.
+//
+// From the keyboard: the arrow keys move from kind to kind over the grid,
+// choosing each as a click on its radio button does; Enter is OK (also in
+// the text fields) and Escape is cancel.
 class TFormTable : public QDialog {
     Q_OBJECT
 public:
@@ -69,6 +77,7 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void FormCreate();

@@ -123,6 +123,7 @@ tincoming *TkrdoMF::startCall(Ttable *bed, const QString &code, const QString &r
     } else {
         WavCall();
     }
+    announceCall(kind == CallKind::WithBill ? CallAlert::NewBillCall : CallAlert::NewCall, *bed);
     return entry;
 }
 

@@ -1,5 +1,6 @@
 #include "Ttable.h"
 
+#include "calls/AccessibleText.h"
 #include "ui/Coordinates.h"
 #include "ui/Errors.h"
 #include "ui/PlanLayer.h"
@@ -25,6 +26,7 @@ Ttable::Ttable(const BedRecord &record, const TableContext &context)
     iT = &m_marker->icon;
     iB = &m_marker->bill;
     lab = &m_marker->label;
+    m_marker->description = this;
 
     iT->setAutoSize(true);
     iT->setAnimate(true);
@@ -77,6 +79,7 @@ void Ttable::Pos(qint32 x, qint32 y)
     lab->setText(l);
     lab->move(at(x, -(lab->width() / 2)), at(y, -(lab->height() / 2)));
     updateHint();
+    m_marker->accessibleUpdate();
 }
 
 void Ttable::updateHint()
@@ -112,11 +115,13 @@ void Ttable::ShowRed()
 {
     isRed = true;
     iT->copyFrom(kindPicture(m_context.iRedTable));
+    m_marker->accessibleUpdate();
 }
 
 void Ttable::ShowBill()
 {
     iB->show();
+    m_marker->accessibleUpdate();
 }
 
 void Ttable::PlusT()
@@ -133,6 +138,7 @@ void Ttable::PlusT()
     } else if (tick.turnedRed) {
         iT->copyFrom(kindPicture(m_context.iRedTable));
     }
+    m_marker->accessibleUpdate(); // the call's time, at least
 }
 
 void Ttable::Hide()
@@ -140,6 +146,21 @@ void Ttable::Hide()
     iB->hide();
     iT->hide();
     lab->hide();
+    m_marker->accessibleUpdate();
+}
+
+QString Ttable::accessibleName() const
+{
+    BedSpeech speech;
+    speech.name = m_marker->name();
+    speech.code = code;
+    speech.state = !isOn ? BedSpeech::State::Idle
+        : isRed          ? BedSpeech::State::Overdue
+                         : BedSpeech::State::Calling;
+    speech.bill = !iB->isHidden();
+    speech.acknowledged = isOn && m_context.acknowledged && m_context.acknowledged(*this);
+    speech.seconds = curT;
+    return bedAccessibleName(speech);
 }
 
 bool Ttable::MouseOver(qint32 mx, qint32 my) const

@@ -2,6 +2,7 @@
 
 #include "BedLine.h"
 #include "CallState.h"
+#include "ui/Accessibility.h"
 #include "ui/Picture.h"
 #include "ui/PlanLayer.h" // the marker parts iT, iB and lab
 
@@ -17,6 +18,7 @@ class QMenu;
 namespace kalvora {
 
 class TFormTable;
+class Ttable;
 
 constexpr int kKindCount = 20;
 // The most beds the console shows. A bed costs about 2 KB of memory and 20 µs
@@ -45,13 +47,16 @@ struct TableContext {
     std::function<void(QPoint)> onMove;
     // Button presses on a bed icon or label.
     std::function<void(Qt::MouseButton)> onDown;
+    // Whether the bed's listed call has been acknowledged (for what a screen
+    // reader says of the bed).
+    std::function<bool(const Ttable &)> acknowledged;
 };
 
 // A bed: one call point on the plan, with its record, its call state and its
 // marker of three parts centred on (dx, dy): the icon iT, the bill overlay iB
 // and the name label lab, drawn by the window's plan layer. The bed owns its
-// marker parts.
-class Ttable : public BedRecord, public CallState {
+// marker parts, and tells a screen reader what its marker stands for.
+class Ttable : public BedRecord, public CallState, public MarkerDescription {
 public:
     // Builds a bed from its bed line: parses it (a numeric field that is not an
     // integer raises the integer conversion error) and builds the marker (a
@@ -91,6 +96,11 @@ public:
     // The icon's hint: the name the bed had when it was created. Later names
     // reach the label only.
     const QString &hint() const { return m_hint; }
+
+    // Name, code and state, as a screen reader says them
+    // ("Палата 1, койка 2 (101): вызов, 1 мин. 15 сек.").
+    QString accessibleName() const override;
+    Marker &marker() const { return *m_marker; }
 
     MarkerPicture *iB = nullptr;
     MarkerPicture *iT = nullptr;

@@ -302,6 +302,7 @@ Marker::Marker(PlanLayer *layer, AnimationClock *clock)
 
 Marker::~Marker()
 {
+    dropAccessible();
     m_layer->removeMarker(this);
 }
 

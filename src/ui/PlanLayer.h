@@ -22,6 +22,7 @@ class QPainter;
 
 namespace kalvora {
 
+class MarkerDescription; // Accessibility.h
 class PlanLayer;
 
 // One part of a marker on the plan: a rectangle of the plan layer that shows
@@ -200,10 +201,21 @@ public:
     MarkerPicture bill;
     MarkerLabel label;
 
+    // For assistive technology (Accessibility.cpp): what the marker's owner
+    // says of it (without one, its name), and the call that tells a screen
+    // reader that the marker may have changed (name, state or place); it
+    // costs nothing until a screen reader has asked for the marker.
+    const MarkerDescription *description = nullptr;
+    QString accessibleName() const;
+    void accessibleUpdate();
+
 private:
     friend class PlanLayer;
+    friend class PlanLayerAccessible;
+    void dropAccessible();
     PlanLayer *m_layer;
     size_t m_slot = 0;
+    quint32 m_accessibleId = 0; // QAccessible::Id of its interface, once made
 };
 
 // The control that draws every marker of the plan: one child of the window,

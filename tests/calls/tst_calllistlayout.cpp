@@ -1,3 +1,4 @@
+#include "calls/AccessibleText.h"
 #include "calls/CallListLayout.h"
 
 #include <QTest>
@@ -19,6 +20,8 @@ private slots:
     void lowWindowShowsNoRows();
     void newestEntriesAreShown_data();
     void newestEntriesAreShown();
+    void spokenNames_data();
+    void spokenNames();
 };
 
 void TestCallListLayout::waitingTimeText_data()
@@ -121,6 +124,64 @@ void TestCallListLayout::newestEntriesAreShown()
     const CallListRows rows = layCallList(count, maxn);
     QCOMPARE(rows.hidden, hidden);
     QCOMPARE(rows.shown, shown);
+}
+
+// What a screen reader says: a bed in each state, a call list line, an alert.
+void TestCallListLayout::spokenNames_data()
+{
+    using S = BedSpeech::State;
+    QTest::addColumn<QString>("spoken");
+    QTest::addColumn<QString>("expected");
+    const QString bed = QStringLiteral("Палата 1, койка 2");
+    const QString code = QStringLiteral("101");
+    const auto say = [&](S state, qint32 seconds, bool bill = false, bool acknowledged = false,
+                         const QString &name = QStringLiteral("Палата 1, койка 2"),
+                         const QString &c = QStringLiteral("101")) {
+        return bedAccessibleName({ name, c, state, bill, acknowledged, seconds });
+    };
+    QTest::newRow("idle") << say(S::Idle, 0) << "Палата 1, койка 2 (101): нет вызова";
+    QTest::newRow("idle, time of the last call not said")
+        << say(S::Idle, 75) << "Палата 1, койка 2 (101): нет вызова";
+    QTest::newRow("calling, before its first second")
+        << say(S::Calling, 0) << "Палата 1, койка 2 (101): вызов";
+    QTest::newRow("calling") << say(S::Calling, 75)
+                             << "Палата 1, койка 2 (101): вызов, 1 мин. 15 сек.";
+    QTest::newRow("overdue") << say(S::Overdue, 120)
+                             << "Палата 1, койка 2 (101): вызов просрочен, 2 мин.";
+    QTest::newRow("bill") << say(S::Calling, 5, true)
+                          << "Палата 1, койка 2 (101): вызов, счёт, 5 сек.";
+    QTest::newRow("acknowledged overdue bill")
+        << say(S::Overdue, 30, true, true)
+        << "Палата 1, койка 2 (101): вызов просрочен, счёт, принят, 30 сек.";
+    QTest::newRow("no name") << say(S::Calling, 1, false, false, QString()) << "101: вызов, 1 сек.";
+    QTest::newRow("no code") << say(S::Idle, 0, false, false, bed, QString())
+                             << "Палата 1, койка 2: нет вызова";
+    QTest::newRow("neither") << say(S::Idle, 0, false, false, QString(), QString()) << "нет вызова";
+
+    QTest::newRow("line") << callLineAccessibleName(QStringLiteral("Медсестра Иванова"), bed,
+                                                    QStringLiteral("15 сек. "), false, false)
+                          << "Медсестра Иванова; Палата 1, койка 2; 15 сек.";
+    QTest::newRow("line, overdue and acknowledged")
+        << callLineAccessibleName(QStringLiteral("Медсестра Иванова"), bed, SecondsToText(120),
+                                  true, true)
+        << "Медсестра Иванова; Палата 1, койка 2; 2 мин.; вызов просрочен, принят";
+    QTest::newRow("line, no time yet")
+        << callLineAccessibleName(QString(), bed, SecondsToText(0), false, false)
+        << "; Палата 1, койка 2";
+
+    QTest::newRow("alert: new call")
+        << callAlertText(CallAlert::NewCall, bed, code) << "Новый вызов: Палата 1, койка 2 (101)";
+    QTest::newRow("alert: new bill call") << callAlertText(CallAlert::NewBillCall, bed, code)
+                                          << "Новый вызов, счёт: Палата 1, койка 2 (101)";
+    QTest::newRow("alert: overdue")
+        << callAlertText(CallAlert::Overdue, QString(), code) << "Вызов просрочен: 101";
+}
+
+void TestCallListLayout::spokenNames()
+{
+    QFETCH(QString, spoken);
+    QFETCH(QString, expected);
+    QCOMPARE(spoken, expected);
 }
 
 QTEST_APPLESS_MAIN(TestCallListLayout)

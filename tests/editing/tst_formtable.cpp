@@ -66,8 +66,8 @@ QString cells(int s, char16_t before, char16_t at, char16_t after)
     return out;
 }
 
-// Steps like "c7 i3 p5 r2 u3": setChoice, Image1Click, Panel2Click, RadioButton1Click,
-// unchecking a radio button by code.
+// Steps like "c7 i3 p5 r2 u3 kR4": setChoice, Image1Click, Panel2Click, RadioButton1Click,
+// unchecking a radio button by code, an arrow key (L, R, U, D) on a radio button.
 void run(TFormTable &d, const QString &steps)
 {
     for (const QString &step : steps.split(u' ', Qt::SkipEmptyParts)) {
@@ -88,6 +88,15 @@ void run(TFormTable &d, const QString &steps)
         case u'u':
             d.rbs[size_t(n)]->setChecked(false);
             break;
+        case u'k': {
+            const int kind = step.mid(2).toInt();
+            const Qt::Key key = step.at(1) == u'L' ? Qt::Key_Left
+                : step.at(1) == u'R'               ? Qt::Key_Right
+                : step.at(1) == u'U'               ? Qt::Key_Up
+                                                   : Qt::Key_Down;
+            QTest::keyClick(d.rbs[size_t(kind)], key);
+            break;
+        }
         default:
             QFAIL("bad step");
         }
@@ -143,6 +152,20 @@ void TestFormTable::colourRules_data()
     QTest::addRow("unchecking runs nothing")
         << QStringLiteral("i3 u3") << cells(3, u'F', u'M', u'H') << -1;
     QTest::addRow("radio handler") << QStringLiteral("i3 r3") << cells(3, u'F', u'H', u'F') << 3;
+    // The arrow keys choose the next kind of the 5x4 grid as a click on its
+    // radio button does.
+    QTest::addRow("right") << QStringLiteral("kR5") << cells(6, u'F', u'H', u'F') << 6;
+    QTest::addRow("left") << QStringLiteral("c6 kL6") << cells(5, u'F', u'H', u'F') << 5;
+    QTest::addRow("down") << QStringLiteral("kD2") << cells(7, u'F', u'H', u'F') << 7;
+    QTest::addRow("up") << QStringLiteral("kU17") << cells(12, u'F', u'H', u'F') << 12;
+    QTest::addRow("left edge") << QStringLiteral("kL10") << cells(10, u'F', u'H', u'F') << 10;
+    QTest::addRow("right edge") << QStringLiteral("kR14") << cells(14, u'F', u'H', u'F') << 14;
+    QTest::addRow("top edge") << QStringLiteral("kU2") << cells(2, u'F', u'H', u'F') << 2;
+    QTest::addRow("bottom edge") << QStringLiteral("kD19") << cells(19, u'F', u'H', u'F') << 19;
+    QTest::addRow("onto the checked kind, as a click: nothing changes")
+        << QStringLiteral("i3 kR2") << cells(3, u'F', u'M', u'H') << 3;
+    QTest::addRow("from a picture's choice")
+        << QStringLiteral("i3 kD3") << cells(8, u'F', u'H', u'F') << 8;
 }
 
 void TestFormTable::colourRules()
@@ -265,6 +288,10 @@ void TestFormTable::closing_data()
     QTest::addRow("OK button") << QStringLiteral("ok") << int(QDialog::Accepted);
     QTest::addRow("cancel button") << QStringLiteral("cancel") << int(QDialog::Rejected);
     QTest::addRow("close") << QStringLiteral("close") << int(QDialog::Rejected);
+    QTest::addRow("Enter") << QStringLiteral("enter") << int(QDialog::Accepted);
+    QTest::addRow("Enter in a text field")
+        << QStringLiteral("enter in field") << int(QDialog::Accepted);
+    QTest::addRow("Escape") << QStringLiteral("escape") << int(QDialog::Rejected);
 }
 
 void TestFormTable::closing()
@@ -280,6 +307,12 @@ void TestFormTable::closing()
             QTest::mouseClick(d.ButtonOk, Qt::LeftButton);
         else if (action == u"cancel")
             QTest::mouseClick(d.ButtonCancel, Qt::LeftButton);
+        else if (action == u"enter")
+            QTest::keyClick(&d, Qt::Key_Return);
+        else if (action == u"enter in field")
+            QTest::keyClick(d.eL, Qt::Key_Enter, Qt::KeypadModifier);
+        else if (action == u"escape")
+            QTest::keyClick(&d, Qt::Key_Escape);
         else
             d.close();
     });
@@ -291,9 +324,9 @@ void TestFormTable::closing()
     // The same without a nested loop.
     d.open();
     QTRY_VERIFY(d.isVisible());
-    QTest::mouseClick(action == u"ok" ? d.ButtonOk : d.ButtonCancel, Qt::LeftButton);
+    QTest::mouseClick(result == QDialog::Accepted ? d.ButtonOk : d.ButtonCancel, Qt::LeftButton);
     QTRY_VERIFY(!d.isVisible());
-    QCOMPARE(d.result(), action == u"ok" ? int(QDialog::Accepted) : int(QDialog::Rejected));
+    QCOMPARE(d.result(), result);
 }
 
 void TestFormTable::withoutPictures()

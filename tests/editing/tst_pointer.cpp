@@ -11,6 +11,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
+#include <QCursor>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QTest>
@@ -65,6 +67,9 @@ class TestPointer : public QObject {
         w->TimerServerSearch->stop(); // keeps the title still
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w));
+        // Run at a scale factor (tst_pointer_scale2), the window has its pixel density.
+        if (const qreal scale = qEnvironmentVariable("QT_SCALE_FACTOR").toDouble(); scale > 0)
+            QCOMPARE(w->devicePixelRatioF(), scale);
         // Plan, panel and a strip of bare window all within reach.
         w->resize(1600, 800);
         QTRY_COMPARE(w->size(), QSize(1600, 800));
@@ -447,6 +452,63 @@ private slots:
         click(spot(where, b), Qt::RightButton);
         QTRY_VERIFY(QApplication::activePopupWidget());
         QCOMPARE(QApplication::activePopupWidget()->objectName(), menu);
+    }
+
+    // The menu key and Shift+F10 open, at the pointer, the menu a right click
+    // there would open.
+    void keyboard_opensMenuUnderPointer_data()
+    {
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<QString>("key"); // "menu": the menu key, as the window system passes it on
+        QTest::addColumn<QString>("menu");
+        // clang-format off
+        QTest::newRow("icon, Shift+F10") << "icon" << "shift+f10" << "PopupMenu2";
+        QTest::newRow("icon, menu key") << "icon" << "menu" << "PopupMenu2";
+        QTest::newRow("bill overlay, Shift+F10") << "overlay" << "shift+f10" << "PopupMenu2";
+        QTest::newRow("label, menu key") << "label" << "menu" << "PopupMenu1"; // came from the plan
+        QTest::newRow("plan, Shift+F10") << "plan" << "shift+f10" << "PopupMenu1";
+        QTest::newRow("plan, menu key") << "plan" << "menu" << "PopupMenu1";
+        QTest::newRow("panel, menu key") << "panel" << "menu" << "PopupMenu1";
+        QTest::newRow("bare window, Shift+F10") << "window" << "shift+f10" << "PopupMenu1";
+        // clang-format on
+    }
+    void keyboard_opensMenuUnderPointer()
+    {
+        QFETCH(QString, where);
+        QFETCH(QString, key);
+        QFETCH(QString, menu);
+        startConsole();
+        Ttable *b = bed("101");
+        w->AddSinc(QStringLiteral("#101;4;Nurse;Bed 1")); // shows the bill overlay
+        const Spot place = spot(where, b);
+        const QPoint global = w->mapToGlobal(place.at);
+        move(spot(QStringLiteral("plan"), b));
+        move(place);
+        QCursor::setPos(global);
+        QTRY_COMPARE(QCursor::pos(), global);
+
+        click(place, Qt::RightButton);
+        QTRY_VERIFY(QApplication::activePopupWidget());
+        const QString byMouse = QApplication::activePopupWidget()->objectName();
+        const QPoint byMouseAt = QApplication::activePopupWidget()->pos(); // kept on the screen
+        QCOMPARE(byMouse, menu);
+        closePopup();
+        QTRY_VERIFY(!QApplication::activePopupWidget());
+
+        if (key == u"menu") {
+            QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(0, 0));
+            QApplication::sendEvent(w, &event);
+        } else {
+            QTest::keyClick(w, Qt::Key_F10, Qt::ShiftModifier);
+        }
+        QTRY_VERIFY(QApplication::activePopupWidget());
+        QCOMPARE(QApplication::activePopupWidget()->objectName(), byMouse);
+        QCOMPARE(QApplication::activePopupWidget()->pos(), byMouseAt);
+        // The menu is used from the keyboard as any menu: down to its first item, Enter.
+        QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Down);
+        QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Return);
+        QTRY_VERIFY(!QApplication::activePopupWidget());
+        QCOMPARE(w->curMode, 1); // "Перемещение объектов" on
     }
 
     void overlappingIcons_laterBedInListWins_data()

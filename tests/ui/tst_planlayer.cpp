@@ -3,18 +3,21 @@
 // part under the pointer or, where there is none, the control beneath.
 
 #include "TestPictures.h"
+#include "ui/Accessibility.h"
 #include "ui/Fonts.h"
 #include "ui/PlanLayer.h"
 
+#include <QAccessible>
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QTest>
 #include <QSet>
+#include <QTest>
 #include <QToolTip>
 
 using namespace kalvora;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -118,6 +121,7 @@ private slots:
     void pointerReachesPartOrControlBeneath();
     void everyChangeIsRepainted_data();
     void everyChangeIsRepainted();
+    void markersAreTheLayersAccessibleItems();
 };
 
 void TestPlanLayer::gridFindsEveryItemMeetingAnAreaOnce_data()
@@ -356,6 +360,56 @@ void TestPlanLayer::everyChangeIsRepainted()
         for (const auto &picture : column)
             QTRY_VERIFY(painted.contains(picture.get()));
     }
+}
+
+// For a screen reader the layer is a list of its markers, made as they are
+// asked for: each with its name, its place on the screen and whether it shows;
+// found at a point as the pointer finds it; gone with its marker.
+void TestPlanLayer::markersAreTheLayersAccessibleItems()
+{
+    installUiAccessibility();
+    Window window;
+    TestMarker first(window.layer);
+    TestMarker second(window.layer, { 50, 44 }); // above the first, hiding part of it
+    auto third = std::make_unique<TestMarker>(window.layer, QPoint(120, 120));
+    third->marker.label.setText(QStringLiteral("Палата &2"));
+    third->marker.icon.hide();
+    third->marker.label.hide();
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    QAccessibleInterface *list = QAccessible::queryAccessibleInterface(window.layer);
+    QVERIFY(list);
+    QCOMPARE(list->role(), QAccessible::List);
+    QCOMPARE(list->childCount(), 3);
+    const Marker *markers[] = { &first.marker, &second.marker, &third->marker };
+    for (int i = 0; i < 3; ++i) {
+        QAccessibleInterface *item = list->child(i);
+        QVERIFY(item);
+        QCOMPARE(item, list->child(i)); // made once
+        QCOMPARE(list->indexOfChild(item), i);
+        QCOMPARE(item->parent(), list);
+        QCOMPARE(item->role(), QAccessible::ListItem);
+        QCOMPARE(item->text(QAccessible::Name), i < 2 ? u"Палата 1"_s : u"Палата 2"_s);
+        const QRect r = markers[i]->rect();
+        QCOMPARE(item->state().invisible, i == 2);
+        if (i < 2)
+            QCOMPARE(item->rect(), QRect(window.layer->mapToGlobal(r.topLeft()), r.size()));
+    }
+    const auto at = [&](QPoint p) {
+        const QPoint global = window.layer->mapToGlobal(p);
+        return list->childAt(global.x(), global.y());
+    };
+    QCOMPARE(at(QPoint(42, 41)), list->child(0));
+    QCOMPARE(at(QPoint(55, 50)), list->child(1)); // where the second covers the first
+    QCOMPARE(at(QPoint(130, 130)), nullptr); // the hidden marker
+    QCOMPARE(at(QPoint(190, 190)), nullptr);
+
+    const QAccessible::Id id = QAccessible::uniqueId(list->child(2));
+    third.reset();
+    QCOMPARE(QAccessible::accessibleInterface(id), nullptr);
+    QCOMPARE(list->childCount(), 2);
+    QCOMPARE(list->indexOfChild(list->child(1)), 1);
 }
 
 QTEST_MAIN(TestPlanLayer)
