@@ -496,7 +496,7 @@ private slots:
         QTRY_VERIFY(!QApplication::activePopupWidget());
 
         if (key == u"menu") {
-            QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(0, 0));
+            QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(0, 0), w->mapToGlobal(QPoint(0, 0)));
             QApplication::sendEvent(w, &event);
         } else {
             QTest::keyClick(w, Qt::Key_F10, Qt::ShiftModifier);

@@ -443,8 +443,8 @@ private slots:
             const QByteArray call = "#" + late->code.toUtf8() + ";8;Late;Late call";
             for (int tries = 0; tries < 500 && !lateSent; ++tries) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(tries ? 5 : 20));
-                const qint64 droppedBefore = udpReceiveBufferErrors();
-                lateSent = sendText(call) && udpReceiveBufferErrors() == droppedBefore;
+                const qint64 dropsBefore = udpReceiveBufferErrors();
+                lateSent = sendText(call) && udpReceiveBufferErrors() == dropsBefore;
                 lateTries = tries + 1;
             }
             ::close(fd);
