@@ -22,7 +22,10 @@ function(kalvora_add_test)
     add_executable(${T_NAME} ${T_SOURCES})
     target_link_libraries(${T_NAME} PRIVATE kalvora_core kalvora_testsupport Qt6::Test)
     add_test(NAME ${T_NAME} COMMAND ${T_NAME})
-    set(env "QT_QPA_PLATFORM=offscreen" "KALVORA_NONINTERACTIVE=1" "QT_LOGGING_RULES=qt.multimedia*=false")
+    # A test function that hangs ends itself before CTest's timeout, and
+    # QtTest then prints every thread's stack (through gdb) with its failure.
+    set(env "QT_QPA_PLATFORM=offscreen" "KALVORA_NONINTERACTIVE=1" "QT_LOGGING_RULES=qt.multimedia*=false"
+        "QTEST_FUNCTION_TIMEOUT=240000")
     set_tests_properties(${T_NAME} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 300)
     if(T_NETWORK)
         set_tests_properties(${T_NAME} PROPERTIES LABELS network SKIP_RETURN_CODE 77)

@@ -3,7 +3,7 @@
 
 declare -A KALVORA_PACKAGES=(
     [build]="cmake g++ make pkg-config qt6-base-dev qt6-multimedia-dev libgl-dev libbenchmark-dev libqt6sql6-sqlite libsqlite3-dev libsystemd-dev"
-    [test]="iproute2 util-linux fonts-wine qt6-translations-l10n xvfb openbox xdotool x11-utils libqt6sql6-sqlite"
+    [test]="iproute2 util-linux fonts-wine qt6-translations-l10n xvfb openbox xdotool x11-utils libqt6sql6-sqlite gdb"
     [demo]="xvfb xauth imagemagick fonts-wine iproute2 util-linux qt6-translations-l10n"
     [desktop]="desktop-file-utils appstream file"
     [package]="dpkg-dev file lintian binutils desktop-file-utils systemd"
