@@ -48,8 +48,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A private X server; it picks a free display number itself.
-Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+# A private X server; it picks a free display number itself. Without
+# -noreset it resets when its last client leaves, and a client that connects
+# during the reset may wait for it forever.
+Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 xpid=$!
 for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
 [[ -s $work/display ]] || { echo "error: Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
