@@ -110,6 +110,12 @@ wait_for() {
 uid=$ward_uid gid=$ward_uid kalvora_gid=$((ward_uid + 1))
 runtime=/run/user/$uid
 mount -t tmpfs -o mode=755 none /run
+# The work folder may lie under /tmp or /opt, which are replaced below: from
+# here on it is reached through /run/check-unit.
+mkdir -p /run/check-unit
+mount --bind "$work" /run/check-unit
+work=/run/check-unit
+report="$work/report.txt"
 mkdir -p /run/systemd/system /run/systemd/user "$runtime" /run/ward
 cp /etc/passwd /etc/group /run/
 echo "ward:x:$uid:$gid:Ward:/run/ward:/bin/sh" >>/run/passwd
