@@ -12,6 +12,30 @@
 
 namespace kalvora {
 
+namespace {
+
+// Hands run(text, underlined) the runs of one line in order: each marked
+// character alone and underlined, the text between them plain, and last the
+// rest of the line (perhaps empty). `next` walks the marks of the whole text.
+template <typename Run>
+void forEachRun(const QString &line, qsizetype lineStart, QList<qsizetype>::const_iterator &next,
+                QList<qsizetype>::const_iterator end, Run run)
+{
+    qsizetype done = 0;
+    while (next != end && *next < lineStart + line.size()) {
+        const qsizetype at = *next - lineStart;
+        ++next;
+        if (at < done)
+            continue;
+        run(line.mid(done, at - done), false);
+        run(line.mid(at, 1), true);
+        done = at + 1;
+    }
+    run(line.mid(done), false);
+}
+
+} // namespace
+
 AcceleratedText parseAccelerators(QStringView caption)
 {
     AcceleratedText out;
@@ -96,24 +120,15 @@ void drawLabel(QPainter &p, const LabelLayout &layout, const QFont &font, QPoint
         const QString line = layout.shown.text.mid(lineStart, length);
         int x = origin.x() + (centered ? (layout.size.width() - layout.widths[n]) / 2 : 0);
         const int baseline = y + metrics.ascent;
-        qsizetype done = 0;
-        while (nextUnderline != layout.shown.underlined.cend()
-               && *nextUnderline < lineStart + length) {
-            const qsizetype at = *nextUnderline - lineStart;
-            ++nextUnderline;
-            if (at < done)
-                continue;
-            const QString before = line.mid(done, at - done);
-            p.drawText(x, baseline, before);
-            x += fm.horizontalAdvance(before);
-            const QString ch = line.mid(at, 1);
-            p.setFont(underlinedFont);
-            p.drawText(x, baseline, ch);
-            p.setFont(font);
-            x += fm.horizontalAdvance(ch);
-            done = at + 1;
-        }
-        p.drawText(x, baseline, line.mid(done));
+        forEachRun(line, lineStart, nextUnderline, layout.shown.underlined.cend(),
+                   [&](const QString &text, bool underlined) {
+                       if (underlined)
+                           p.setFont(underlinedFont);
+                       p.drawText(x, baseline, text);
+                       if (underlined)
+                           p.setFont(font);
+                       x += fm.horizontalAdvance(text);
+                   });
         y += metrics.height;
     }
 }
@@ -223,22 +238,11 @@ void TextLabel::preparePainting()
         DrawnLine drawn;
         drawn.width = fm.horizontalAdvance(line);
         int x = 0;
-        qsizetype done = 0;
-        while (nextUnderline != m_layout.shown.underlined.cend()
-               && *nextUnderline < lineStart + length) {
-            const qsizetype at = *nextUnderline - lineStart;
-            ++nextUnderline;
-            if (at < done)
-                continue;
-            const QString before = line.mid(done, at - done);
-            drawn.pieces.push_back(makePiece(before, x, false, plainFont));
-            x += fm.horizontalAdvance(before);
-            const QString ch = line.mid(at, 1);
-            drawn.pieces.push_back(makePiece(ch, x, true, plainFont));
-            x += fm.horizontalAdvance(ch);
-            done = at + 1;
-        }
-        drawn.pieces.push_back(makePiece(line.mid(done), x, false, plainFont));
+        forEachRun(line, lineStart, nextUnderline, m_layout.shown.underlined.cend(),
+                   [&](const QString &text, bool underlined) {
+                       drawn.pieces.push_back(makePiece(text, x, underlined, plainFont));
+                       x += fm.horizontalAdvance(text);
+                   });
         m_drawn.push_back(std::move(drawn));
     }
     m_drawnValid = true;

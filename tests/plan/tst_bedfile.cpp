@@ -1,3 +1,4 @@
+#include "TestFiles.h"
 #include "plan/BedFile.h"
 #include "plan/BedLine.h"
 
@@ -12,6 +13,9 @@
 
 using namespace kalvora;
 using namespace Qt::StringLiterals;
+using kalvora::test::entries;
+using kalvora::test::readAll;
+using kalvora::test::writeAll;
 
 namespace {
 
@@ -27,23 +31,6 @@ QByteArray utf16(QStringView text, bool bigEndian)
 }
 const QByteArray kBom8("\xEF\xBB\xBF");
 const QByteArray kPalata1251("\xCF\xE0\xEB\xE0\xF2\xE0"); // "Палата" in Windows-1251
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QStringList entries(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden);
-}
 
 } // namespace
 

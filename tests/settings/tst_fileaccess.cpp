@@ -3,6 +3,7 @@
 // device, never more than a limit; and a replacement that leaves the old file
 // or the whole new one, with the old file's mode.
 
+#include "TestFiles.h"
 #include "settings/FileAccess.h"
 
 #include <QDir>
@@ -20,28 +21,18 @@
 
 using namespace kalvora;
 using namespace Qt::StringLiterals;
+using kalvora::test::readAll;
+using kalvora::test::writeAll;
 
 Q_DECLARE_METATYPE(kalvora::Links)
 Q_DECLARE_METATYPE(kalvora::ReadProblem)
 
 namespace {
 
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
+// Sockets and FIFOs count too.
 QStringList entries(const QString &folder)
 {
-    return QDir(folder).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden
-                                  | QDir::System);
+    return kalvora::test::entries(folder, QDir::System);
 }
 
 // Puts something of the given kind at `path`: "file" (holding "content"),

@@ -1,3 +1,4 @@
+#include "TestFiles.h"
 #include "settings/IniFile.h"
 #include "settings/Settings.h"
 
@@ -11,6 +12,9 @@
 
 using namespace kalvora;
 using namespace Qt::StringLiterals;
+using kalvora::test::entries;
+using kalvora::test::readAll;
+using kalvora::test::writeAll;
 
 namespace {
 
@@ -76,23 +80,6 @@ QStringList fields(const Settings &s)
              u"bdy=" + n(s.bdy),
              u"redSec=" + n(s.redSec),
              u"maxSec=" + n(s.maxSec) };
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QStringList entries(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden);
 }
 
 } // namespace

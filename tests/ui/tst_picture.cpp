@@ -1,3 +1,4 @@
+#include "TestFiles.h"
 #include "TestPictures.h"
 #include "ui/Errors.h"
 #include "ui/Picture.h"
@@ -14,14 +15,9 @@
 
 using namespace kalvora;
 using namespace Qt::StringLiterals;
+using kalvora::test::writeAll;
 
 namespace {
-
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 QByteArray jpeg(QSize size)
 {
