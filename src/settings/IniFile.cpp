@@ -94,6 +94,11 @@ void IniFile::setValue(QStringView section, QStringView key, const QString &valu
 QByteArray IniFile::toBytes() const
 {
     QByteArray out;
+    // A first line that begins with U+FEFF would read back as the file's
+    // byte-order mark and lose that character (a line "\uFEFF[Logic]" would
+    // turn into a section header): a mark of the file's own keeps it.
+    if (!m_lines.isEmpty() && m_lines.first().startsWith(QChar(0xFEFF)))
+        out += "\xEF\xBB\xBF";
     for (const QString &line : m_lines) {
         out += line.toUtf8();
         out += '\n';
